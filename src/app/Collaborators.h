@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// The application controller talks to the other controllers through these seams, so that
+// it can run headless and be tested with recording doubles.
+
+// The keyword controller: owner of the loaded programmes and their record marks.
+class KeywordStore {
+public:
+    virtual ~KeywordStore() = default;
+    // Writes every loaded day back to its TGD file.
+    virtual void writeOutData() = 0;
+    // Reloads the programmes from the day files; mode "NoSave" skips writing back first.
+    virtual void reloadData(const QString &mode) = 0;
+};
+
+// The grid preview browser.
+class GridPages {
+public:
+    virtual ~GridPages() = default;
+    virtual void loadPages() = 0;
+};
+
+// The per-user scheduled daily run.
+class AutoRunScheduler {
+public:
+    virtual ~AutoRunScheduler() = default;
+    // Installs the scheduled run when on is true, removes it otherwise.
+    virtual void setAutoRun(bool on) = 0;
+};

@@ -1,0 +1,108 @@
+#include "app/CommandLine.h"
+
+#include "app/EPGController.h"
+#include "app/Settings.h"
+#include "app/StatusLog.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+CommandLineOptions parseCommandLine(const QStringList &arguments)
+{
+    CommandLineOptions o;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        auto next = [&](const QString &name) -> std::optional<QString> {
+            if (i + 1 >= arguments.size()) {
+                o.error = name + QStringLiteral(" needs a value");
+                return std::nullopt;
+            }
+            return arguments.at(++i);
+        };
+        if (a == QLatin1String("--help") || a == QLatin1String("-h"))
+            o.help = true;
+        else if (a == QLatin1String("--headless"))
+            o.headless = true;
+        else if (a == QLatin1String("--get"))
+            o.getKey = next(a);
+        else if (a == QLatin1String("--set"))
+            o.setAssignment = next(a);
+        else
+            o.error = QStringLiteral("unknown option: ") + a;
+        if (!o.error.isEmpty())
+            break;
+    }
+    return o;
+}
+
+QString commandLineHelp()
+{
+    return QStringLiteral(
+        "Usage: pallaro [OPTION]...\n"
+        "Television guide fetcher and recorder uploader.\n"
+        "\n"
+        "Without options the window opens.\n"
+        "  --headless         run without a window; the StatusLog goes to standard output\n"
+        "  --get KEY          print a setting\n"
+        "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
+        "                     autoRunTime as HH:MM)\n"
+        "  --help             show this text\n");
+}
+
+bool wantsWindow(const CommandLineOptions &o)
+{
+    return !o.help && !o.headless && !o.getKey && !o.setAssignment && o.error.isEmpty();
+}
+
+int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
+{
+    Settings::registerDefaults();
+    if (o.getKey) {
+        if (!Settings::definition(*o.getKey)) {
+            err << "pallaro: unknown setting: " << *o.getKey << "\n";
+            return 2;
+        }
+        out << Settings::formatText(*o.getKey, Settings::value(*o.getKey)) << "\n";
+        return 0;
+    }
+    const QString &assignment = *o.setAssignment;
+    const qsizetype eq = assignment.indexOf(QLatin1Char('='));
+    if (eq <= 0) {
+        err << "pallaro: --set needs KEY=VALUE\n";
+        return 2;
+    }
+    const QString key = assignment.left(eq);
+    const QString text = assignment.mid(eq + 1);
+    if (!Settings::definition(key)) {
+        err << "pallaro: unknown setting: " << key << "\n";
+        return 2;
+    }
+    const std::optional<QVariant> v = Settings::parseText(key, text);
+    if (!v) {
+        err << "pallaro: not a valid value for " << key << ": " << text << "\n";
+        return 2;
+    }
+    Settings::setValue(key, *v);
+    Settings::synchronize();
+    return 0;
+}
+
+int runHeadless(const CommandLineOptions &)
+{
+    StatusLog log;
+    QObject::connect(&log, &StatusLog::appended, [](const QString &text) {
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    });
+    QObject::connect(&log, &StatusLog::replaced, [](const QString &text) {
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    });
+    EPGController controller(&log);
+    controller.awakeFromNib();
+    QCoreApplication::processEvents();
+    controller.applicationWillTerminate();
+    return 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QTextStream;
+
+// What the command line asked for.
+struct CommandLineOptions {
+    bool help = false;
+    bool headless = false;
+    std::optional<QString> getKey;        // --get KEY
+    std::optional<QString> setAssignment; // --set KEY=VALUE
+    QString error;                        // non-empty when the arguments are unusable
+};
+
+CommandLineOptions parseCommandLine(const QStringList &arguments);
+QString commandLineHelp();
+
+// True when the options ask for the window rather than a command-line run.
+bool wantsWindow(const CommandLineOptions &options);
+
+// --get / --set: prints the value or the reason it failed; answers the exit status.
+int runSettingsCommand(const CommandLineOptions &options, QTextStream &out, QTextStream &err);
+
+// Runs the controllers without a window: start-up, then every requested command in turn,
+// printing the StatusLog to standard output as it grows. Needs a QCoreApplication.
+// Answers the exit status: non-zero when a command failed.
+int runHeadless(const CommandLineOptions &options);

@@ -1,0 +1,69 @@
+#include "app/EPGController.h"
+
+#include "app/Paths.h"
+#include "app/Settings.h"
+#include "app/StatusLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+EPGController::EPGController(StatusLog *log, QObject *parent)
+    : QObject(parent)
+    , log_(log)
+{
+}
+
+void EPGController::awakeFromNib()
+{
+    currentOutputFolder_ = QStringLiteral("output");
+    Settings::registerDefaults();
+
+    const QString programFolder = Paths::programFolder();
+    const QString support = Paths::applicationSupportFolder();
+    QDir().mkpath(support);
+    QDir(support).mkpath(QStringLiteral("output"));
+    QDir(support).mkpath(QStringLiteral("channels"));
+
+    copyFile(QStringLiteral("channelmap.ini"), programFolder, support);
+    copyFile(QStringLiteral("PallaroScript.scpt"), programFolder, support);
+    const QString output = support + QLatin1Char('/') + currentOutputFolder_;
+    copyFile(QStringLiteral("popup.js"), programFolder, output);
+    copyFile(QStringLiteral("xmltv2html.css"), programFolder, output);
+    copyFile(QStringLiteral("xmltv2htmlrc"), programFolder, output);
+
+    if (gc_)
+        gc_->loadPages();
+}
+
+bool EPGController::copyFile(const QString &file, const QString &from, const QString &to)
+{
+    const QString source = from + file;
+    const QString destination = QDir(to).filePath(file);
+    if (!QFileInfo::exists(source) || QFileInfo::exists(destination))
+        return false;
+    return QFile::copy(source, destination);
+}
+
+void EPGController::printStatus(const QString &text)
+{
+    log_->printStatus(text);
+}
+
+void EPGController::closePrefsSheet()
+{
+    Settings::synchronize();
+    setAutoRun(Settings::boolean(QStringLiteral("autoRun")));
+}
+
+void EPGController::setAutoRun(bool on)
+{
+    if (scheduler_)
+        scheduler_->setAutoRun(on);
+}
+
+void EPGController::applicationWillTerminate()
+{
+    if (kwc_)
+        kwc_->writeOutData();
+}

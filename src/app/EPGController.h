@@ -1,0 +1,48 @@
+#pragma once
+
+#include "app/Collaborators.h"
+
+#include <QObject>
+#include <QString>
+
+class StatusLog;
+
+// The application controller: start-up, settings, data folders and the StatusLog.
+// Widget-free; the window (or the headless runner) owns it and supplies the collaborators.
+class EPGController : public QObject {
+    Q_OBJECT
+public:
+    explicit EPGController(StatusLog *log, QObject *parent = nullptr);
+
+    void setKeywordStore(KeywordStore *kwc) { kwc_ = kwc; }
+    void setGridPages(GridPages *gc) { gc_ = gc; }
+    void setScheduler(AutoRunScheduler *scheduler) { scheduler_ = scheduler; }
+
+    // Start-up work that needs no window: settings defaults, the ApplicationSupportFolder
+    // with "output" and "channels", the resource copies, the grid pages. UI thread.
+    void awakeFromNib();
+
+    // Copies file from the folder `from` (ending in "/") into the folder `to` when `to`
+    // lacks it. Never overwrites; failures are ignored. Answers whether a copy was made.
+    static bool copyFile(const QString &file, const QString &from, const QString &to);
+
+    // Appends to the StatusLog; adds no line break. Any thread.
+    void printStatus(const QString &text);
+
+    // Preferences dialog closed: flush the store and apply "autoRun".
+    void closePrefsSheet();
+    void setAutoRun(bool on);
+
+    // Last chance to save: the record marks reach the day files.
+    void applicationWillTerminate();
+
+    StatusLog *statusLog() const { return log_; }
+    QString currentOutputFolder() const { return currentOutputFolder_; }
+
+private:
+    StatusLog *log_;
+    QString currentOutputFolder_;
+    KeywordStore *kwc_ = nullptr;
+    GridPages *gc_ = nullptr;
+    AutoRunScheduler *scheduler_ = nullptr;
+};

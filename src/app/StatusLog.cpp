@@ -1,0 +1,55 @@
+#include "app/StatusLog.h"
+
+#include <QThread>
+
+StatusLog::StatusLog(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void StatusLog::printStatus(const QString &text)
+{
+    enqueue({false, text});
+}
+
+void StatusLog::setText(const QString &text)
+{
+    enqueue({true, text});
+}
+
+void StatusLog::enqueue(Change change)
+{
+    bool first = false;
+    {
+        QMutexLocker lock(&mutex_);
+        first = pending_.empty();
+        pending_.push_back(std::move(change));
+    }
+    // One queue for all threads keeps the global call order; the UI thread drains at once
+    // so that work blocking it (an upload) still shows its progress.
+    if (QThread::currentThread() == thread())
+        drain();
+    else if (first)
+        QMetaObject::invokeMethod(this, &StatusLog::drain, Qt::QueuedConnection);
+}
+
+void StatusLog::drain()
+{
+    for (;;) {
+        Change change;
+        {
+            QMutexLocker lock(&mutex_);
+            if (pending_.empty())
+                return;
+            change = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        if (change.replace) {
+            text_ = change.text;
+            Q_EMIT replaced(text_);
+        } else {
+            text_ += change.text;
+            Q_EMIT appended(change.text);
+        }
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+
+// The append-only status text of the main window.
+//
+// Lives on the UI thread (the thread that creates it). printStatus() and setText() may be
+// called from any thread; the changes are carried out on the UI thread in the order the
+// calls were made, whatever thread made them. Calls made on the UI thread take effect at once.
+class StatusLog : public QObject {
+    Q_OBJECT
+public:
+    explicit StatusLog(QObject *parent = nullptr);
+
+    // Appends text; adds no line break of its own.
+    void printStatus(const QString &text);
+    // Replaces the whole text (a fetch or an upload starting).
+    void setText(const QString &text);
+
+    // The text as carried out so far. UI thread only.
+    QString text() const { return text_; }
+
+Q_SIGNALS:
+    void appended(const QString &text);
+    void replaced(const QString &text);
+
+private:
+    struct Change {
+        bool replace;
+        QString text;
+    };
+    void enqueue(Change change);
+    void drain();
+
+    QMutex mutex_;
+    std::deque<Change> pending_;
+    QString text_;
+};

@@ -1,0 +1,170 @@
+#include "widgets/MainWindow.h"
+
+#include "app/EPGController.h"
+#include "app/Fade.h"
+#include "app/StatusLog.h"
+#include "widgets/FadingWindow.h"
+#include "widgets/IntroWindow.h"
+#include "widgets/PreferencesDialog.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+QWidget *placeholderPage(const QString &text)
+{
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    auto *label = new QLabel(text);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    return page;
+}
+} // namespace
+
+MainWindow::MainWindow()
+    : log_(new StatusLog(this))
+    , controller_(std::make_unique<EPGController>(log_))
+{
+    setWindowTitle(QStringLiteral("Pallaro"));
+    resize(1000, 680);
+
+    modeList_ = new QListWidget;
+    modeList_->setObjectName("modeList");
+    for (int row = 0; row < modes_.numberOfRows(); ++row)
+        modeList_->addItem(modes_.objectValue(row));
+    modeList_->setMaximumWidth(180);
+    modeList_->setMaximumHeight(4 * 24 + 8);
+    modes_.setView(this);
+    connect(modeList_, &QListWidget::itemSelectionChanged, this, [this] {
+        const auto items = modeList_->selectedItems();
+        modes_.selectionDidChange(items.isEmpty() ? -1 : modeList_->row(items.first()));
+    });
+
+    auto *dayList = new QTableView;
+    dayList->setObjectName("dayList");
+
+    tabView_ = new QTabWidget;
+    tabView_->setObjectName("tabView");
+    tabView_->tabBar()->hide();
+    tabView_->addTab(placeholderPage(tr("Programmes of the selected days")), QStringLiteral("TGDs"));
+    tabView_->addTab(placeholderPage(tr("Keyword rules")), QStringLiteral("Keywords"));
+    tabView_->addTab(placeholderPage(tr("Grid previews")), QStringLiteral("Grid"));
+    tabView_->addTab(placeholderPage(tr("Now on")), QStringLiteral("Now on"));
+
+    logField_ = new QPlainTextEdit;
+    logField_->setObjectName("logField");
+    logField_->setReadOnly(true);
+    logField_->setMaximumHeight(140);
+    connect(log_, &StatusLog::appended, logField_, [this](const QString &text) {
+        logField_->moveCursor(QTextCursor::End);
+        logField_->insertPlainText(text);
+        logField_->moveCursor(QTextCursor::End);
+    });
+    connect(log_, &StatusLog::replaced, logField_,
+            [this](const QString &text) { logField_->setPlainText(text); });
+
+    fetchButton_ = new QPushButton(tr("Fetch"));
+    fetchButton_->setObjectName("fetchButton");
+    uploadButton_ = new QPushButton(tr("Upload"));
+    uploadButton_->setObjectName("uploadButton");
+    auto *prefsButton = new QPushButton(tr("Preferences..."));
+    prefsButton->setObjectName("prefsButton");
+    connect(prefsButton, &QPushButton::clicked, this, &MainWindow::openPrefsSheet);
+
+    auto *left = new QVBoxLayout;
+    left->addWidget(modeList_);
+    left->addWidget(dayList, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(fetchButton_);
+    buttons->addWidget(uploadButton_);
+    buttons->addStretch();
+    buttons->addWidget(prefsButton);
+    auto *right = new QVBoxLayout;
+    right->addWidget(tabView_, 1);
+    right->addWidget(logField_);
+    right->addLayout(buttons);
+    auto *central = new QWidget;
+    auto *layout = new QHBoxLayout(central);
+    layout->addLayout(left);
+    layout->addLayout(right, 1);
+    setCentralWidget(central);
+
+    prefs_ = new PreferencesDialog(controller_.get(), this);
+    intro_ = new IntroWindow;
+    introFader_ = new WindowFader(intro_, kIntroFadeIntervalMs, [this] { intro_->close(); });
+    closeFader_ = new WindowFader(this, kCloseFadeIntervalMs, [this] {
+        fadedOut_ = true;
+        close();
+    });
+}
+
+MainWindow::~MainWindow()
+{
+    delete intro_;
+}
+
+void MainWindow::awakeFromNib()
+{
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(0.95686274766922f, 0.95686274766922f,
+                                                        0.95686274766922f, 1.0f));
+    setPalette(palette);
+    setAutoFillBackground(true);
+    // The StatusLog sits on the window's own background.
+    logField_->setFrameStyle(QFrame::NoFrame);
+    logField_->viewport()->setAutoFillBackground(false);
+    QPalette logPalette = logField_->palette();
+    logPalette.setColor(QPalette::Base, Qt::transparent);
+    logField_->setPalette(logPalette);
+
+    controller_->awakeFromNib();
+    modeList_->setCurrentRow(0);
+    intro_->show();
+    introFader_->start();
+}
+
+void MainWindow::openPrefsSheet()
+{
+    prefs_->openPrefsSheet();
+}
+
+void MainWindow::showTab(int index)
+{
+    tabView_->setCurrentIndex(index);
+}
+
+int MainWindow::tabIndexForIdentifier(const QString &identifier) const
+{
+    for (int i = 0; i < tabView_->count(); ++i)
+        if (tabView_->tabText(i) == identifier)
+            return i;
+    return -1;
+}
+
+void MainWindow::selectModeRow(int row)
+{
+    modeList_->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (fadedOut_) {
+        event->accept();
+        return;
+    }
+    // Fade out first; the fader closes the window for real on its last tick.
+    event->ignore();
+    if (!closeFader_->isRunning())
+        closeFader_->start();
+}

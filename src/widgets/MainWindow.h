@@ -1,0 +1,67 @@
+#pragma once
+
+#include "ui/ModeController.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class EPGController;
+class IntroWindow;
+class PreferencesDialog;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class StatusLog;
+class WindowFader;
+
+// The single main window: mode list, guide-day list, the four mode pages and the StatusLog.
+// It owns the controllers and adapts them to widgets; the logic lives in the core.
+class MainWindow : public QMainWindow, public ModeView {
+    Q_OBJECT
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+    // The start-up sequence: window look, controller start-up, intro fade. Call once.
+    void awakeFromNib();
+
+    EPGController *controller() const { return controller_.get(); }
+    StatusLog *statusLog() const { return log_; }
+    ModeController &modeController() { return modes_; }
+    PreferencesDialog *prefsWindow() const { return prefs_; }
+    QTabWidget *tabView() const { return tabView_; }
+    QListWidget *modeListView() const { return modeList_; }
+    QPlainTextEdit *logField() const { return logField_; }
+    IntroWindow *introWindow() const { return intro_; }
+    WindowFader *introFader() const { return introFader_; }
+    WindowFader *closeFader() const { return closeFader_; }
+    QPushButton *fetchButton() const { return fetchButton_; }
+    QPushButton *uploadButton() const { return uploadButton_; }
+
+    void openPrefsSheet();
+
+    // ModeView
+    void showTab(int index) override;
+    int tabIndexForIdentifier(const QString &identifier) const override;
+    void selectModeRow(int row) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    StatusLog *log_;
+    std::unique_ptr<EPGController> controller_;
+    ModeController modes_;
+    QListWidget *modeList_ = nullptr;
+    QTabWidget *tabView_ = nullptr;
+    QPlainTextEdit *logField_ = nullptr;
+    QPushButton *fetchButton_ = nullptr;
+    QPushButton *uploadButton_ = nullptr;
+    PreferencesDialog *prefs_ = nullptr;
+    IntroWindow *intro_ = nullptr;
+    WindowFader *introFader_ = nullptr;
+    WindowFader *closeFader_ = nullptr;
+    bool fadedOut_ = false;
+};
