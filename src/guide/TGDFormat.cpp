@@ -1,0 +1,86 @@
+#include "guide/TGDFormat.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace tgd {
+
+QString cleanField(const QString &field)
+{
+    QString out = field;
+    for (QChar &c : out)
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    return out;
+}
+
+QByteArray encodeLine(const QStringList &fields, bool crlf)
+{
+    QByteArray line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i)
+            line += '\t';
+        const QString field = cleanField(fields.at(i));
+        line.reserve(line.size() + field.size());
+        for (QChar c : field)
+            line += c.unicode() <= 0xFF ? char(c.unicode()) : '?';
+    }
+    line += crlf ? "\r\n" : "\n";
+    return line;
+}
+
+namespace {
+QString signedTwoDigits(bool negativeSign, int magnitude)
+{
+    magnitude = std::min(std::abs(magnitude), 99);
+    QString s = negativeSign ? QStringLiteral("-") : QStringLiteral("+");
+    if (magnitude < 10)
+        s += QLatin1Char('0');
+    return s + QString::number(magnitude);
+}
+} // namespace
+
+QString formatRecordStringForListing(std::optional<int> extStart, std::optional<int> extStop)
+{
+    if (!extStart || !extStop || (*extStart == 0 && *extStop == 0))
+        return QStringLiteral("Y");
+    // A start extension of 0 or more moves the start earlier, written with "-".
+    return signedTwoDigits(*extStart >= 0, *extStart) + QLatin1Char(' ')
+           + signedTwoDigits(*extStop < 0, *extStop);
+}
+
+int leadingInt(const QString &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+        negative = text.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text.at(i).isDigit() && text.at(i).unicode() < 128; ++i) {
+        value = value * 10 + (text.at(i).unicode() - '0');
+        if (value > 2147483647LL)
+            value = 2147483647LL;
+    }
+    return int(negative ? -value : value);
+}
+
+RecordField decodeRecordField(const QString &field)
+{
+    RecordField r;
+    if (field == QLatin1String("N"))
+        return r;
+    r.record = true;
+    if (field == QLatin1String("Y") || field.size() < 7)
+        return r;
+    const int start = leadingInt(field.mid(1, 2));
+    const int stop = leadingInt(field.mid(5, 2));
+    r.extStart = field.at(0) == QLatin1Char('+') ? -start : start;
+    r.extStop = field.at(4) == QLatin1Char('+') ? stop : -stop;
+    return r;
+}
+
+} // namespace tgd
