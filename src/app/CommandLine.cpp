@@ -3,6 +3,7 @@
 #include "app/EPGController.h"
 #include "app/Settings.h"
 #include "app/StatusLog.h"
+#include "ui/SourceListController.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -100,7 +101,9 @@ int runHeadless(const CommandLineOptions &)
         std::fputs(text.toLocal8Bit().constData(), stdout);
         std::fflush(stdout);
     });
+    SourceListController slc;
     EPGController controller(&log);
+    controller.setSourceList(&slc);
     controller.awakeFromNib();
     QCoreApplication::processEvents();
     controller.applicationWillTerminate();

@@ -32,6 +32,7 @@ void EPGController::awakeFromNib()
     copyFile(QStringLiteral("xmltv2html.css"), programFolder, output);
     copyFile(QStringLiteral("xmltv2htmlrc"), programFolder, output);
 
+    loadExistingTGDs();
     if (gc_)
         gc_->loadPages();
 }

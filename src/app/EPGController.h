@@ -2,9 +2,11 @@
 
 #include "app/Collaborators.h"
 
+#include <QDate>
 #include <QObject>
 #include <QString>
 
+class SourceListController;
 class StatusLog;
 
 // The application controller: start-up, settings, data folders and the StatusLog.
@@ -17,6 +19,8 @@ public:
     void setKeywordStore(KeywordStore *kwc) { kwc_ = kwc; }
     void setGridPages(GridPages *gc) { gc_ = gc; }
     void setScheduler(AutoRunScheduler *scheduler) { scheduler_ = scheduler; }
+    void setSourceList(SourceListController *slc) { slc_ = slc; }
+    SourceListController *sourceList() const { return slc_; }
 
     // Start-up work that needs no window: settings defaults, the ApplicationSupportFolder
     // with "output" and "channels", the resource copies, the grid pages. UI thread.
@@ -36,6 +40,19 @@ public:
     // Last chance to save: the record marks reach the day files.
     void applicationWillTerminate();
 
+    // Output folder. Scans it into the guide-day list, deleting the files of days before
+    // `today` (local date) with their ".html" and ".xml" companions; carries the
+    // programme counts over by "date". Any thread.
+    void loadExistingTGDs();
+    void loadExistingTGDs(const QDate &today);
+    // Empties the output folder but for the grid support files, and the scripts'
+    // "cache" and "database" folders; reloads without saving; empties the list. UI thread.
+    void deleteCache();
+    // "20261205.tgd" → "05122026".
+    static QString unFlipDate(const QString &rawDate);
+    // "05122026" → "2026 - 12 - 05".
+    static QString fileNameFromDateString(const QString &date);
+
     StatusLog *statusLog() const { return log_; }
     QString currentOutputFolder() const { return currentOutputFolder_; }
 
@@ -45,4 +62,5 @@ private:
     KeywordStore *kwc_ = nullptr;
     GridPages *gc_ = nullptr;
     AutoRunScheduler *scheduler_ = nullptr;
+    SourceListController *slc_ = nullptr;
 };

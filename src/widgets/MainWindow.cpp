@@ -3,6 +3,7 @@
 #include "app/EPGController.h"
 #include "app/Fade.h"
 #include "app/StatusLog.h"
+#include "ui/SourceListController.h"
 #include "widgets/FadingWindow.h"
 #include "widgets/IntroWindow.h"
 #include "widgets/PreferencesDialog.h"
@@ -34,8 +35,10 @@ QWidget *placeholderPage(const QString &text)
 
 MainWindow::MainWindow()
     : log_(new StatusLog(this))
+    , slc_(new SourceListController(this))
     , controller_(std::make_unique<EPGController>(log_))
 {
+    controller_->setSourceList(slc_);
     setWindowTitle(QStringLiteral("Pallaro"));
     resize(1000, 680);
 

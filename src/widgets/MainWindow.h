@@ -13,6 +13,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
+class SourceListController;
 class StatusLog;
 class WindowFader;
 
@@ -29,6 +30,7 @@ public:
 
     EPGController *controller() const { return controller_.get(); }
     StatusLog *statusLog() const { return log_; }
+    SourceListController *sourceList() const { return slc_; }
     ModeController &modeController() { return modes_; }
     PreferencesDialog *prefsWindow() const { return prefs_; }
     QTabWidget *tabView() const { return tabView_; }
@@ -52,6 +54,7 @@ protected:
 
 private:
     StatusLog *log_;
+    SourceListController *slc_;
     std::unique_ptr<EPGController> controller_;
     ModeController modes_;
     QListWidget *modeList_ = nullptr;

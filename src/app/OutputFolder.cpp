@@ -1,0 +1,130 @@
+#include "app/EPGController.h"
+
+#include "app/Paths.h"
+#include "app/SystemLog.h"
+#include "guide/TGDFormat.h"
+#include "ui/SourceListController.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+// Every entry below `folder`, by relative path, sorted so that day files come in date order.
+QStringList walkSorted(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    const QDir base(folder);
+    while (it.hasNext())
+        entries << base.relativeFilePath(it.next());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+QString extensionOf(const QString &relativePath)
+{
+    const QString name = relativePath.section(QLatin1Char('/'), -1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+QString withoutExtension(const QString &relativePath)
+{
+    const QString ext = extensionOf(relativePath);
+    return ext.isNull() ? relativePath : relativePath.left(relativePath.size() - ext.size() - 1);
+}
+
+void removeEntry(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+}
+
+void emptyFolder(const QString &folder, const QStringList &keep = {})
+{
+    for (const QString &relative : walkSorted(folder))
+        if (!keep.contains(relative))
+            removeEntry(folder + QLatin1Char('/') + relative);
+}
+
+} // namespace
+
+QString EPGController::unFlipDate(const QString &rawDate)
+{
+    return rawDate.mid(6, 2) + rawDate.mid(4, 2) + rawDate.mid(0, 4);
+}
+
+QString EPGController::fileNameFromDateString(const QString &date)
+{
+    return date.mid(4, 4) + QStringLiteral(" - ") + date.mid(2, 2) + QStringLiteral(" - ")
+           + date.mid(0, 2);
+}
+
+void EPGController::loadExistingTGDs()
+{
+    loadExistingTGDs(QDate::currentDate());
+}
+
+void EPGController::loadExistingTGDs(const QDate &today)
+{
+    const QString output = Paths::outputFolder();
+    const int todayNumber = today.toString(QStringLiteral("yyyyMMdd")).toInt();
+
+    GuideDayRows rows;
+    for (const QString &relative : walkSorted(output)) {
+        if (extensionOf(relative) != QLatin1String("tgd"))
+            continue;
+        const QString base = withoutExtension(relative);
+        if (todayNumber - tgd::leadingInt(base) <= 0) {
+            auto row = std::make_shared<GuideDayRow>();
+            row->rawDate = relative;
+            row->date = unFlipDate(relative);
+            row->file = fileNameFromDateString(*row->date);
+            row->downloaded = 100.0f;
+            rows.push_back(row);
+        } else {
+            QFile::remove(output + QLatin1Char('/') + relative);
+            QFile::remove(output + QLatin1Char('/') + base + QStringLiteral(".html"));
+            QFile::remove(output + QLatin1Char('/') + base + QStringLiteral(".xml"));
+        }
+    }
+
+    if (!slc_)
+        return;
+    for (const GuideDayRowPtr &old : slc_->fileList()) {
+        const QVariant oldDate = slc_->value(old, QStringLiteral("date"));
+        if (!oldDate.isValid())
+            continue;
+        const int oldCount = slc_->value(old, QStringLiteral("fileCount")).toInt();
+        for (const GuideDayRowPtr &row : rows)
+            if (*row->date == oldDate.toString())
+                row->fileCount = oldCount;
+    }
+    slc_->setFileList(rows);
+    slc_->reloadTable();
+}
+
+void EPGController::deleteCache()
+{
+    systemLog(QStringLiteral("deleteCache"));
+    emptyFolder(Paths::outputFolder(), {QStringLiteral("popup.js"), QStringLiteral("xmltv2html.css"),
+                                        QStringLiteral("xmltv2htmlrc")});
+    const QString support = Paths::applicationSupportFolder();
+    emptyFolder(support + QStringLiteral("/cache"));
+    emptyFolder(support + QStringLiteral("/database"));
+    if (kwc_)
+        kwc_->reloadData(QStringLiteral("NoSave"));
+    if (slc_) {
+        slc_->setFileList({});
+        slc_->reloadTable();
+    }
+}

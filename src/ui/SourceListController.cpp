@@ -1,0 +1,95 @@
+#include "ui/SourceListController.h"
+
+#include <QThread>
+
+QVariant GuideDayRow::value(const QString &key) const
+{
+    if (key == QLatin1String("rawDate"))
+        return rawDate ? QVariant(*rawDate) : QVariant();
+    if (key == QLatin1String("date"))
+        return date ? QVariant(*date) : QVariant();
+    if (key == QLatin1String("file"))
+        return file;
+    if (key == QLatin1String("downloaded"))
+        return downloaded;
+    if (key == QLatin1String("fileCount"))
+        return fileCount;
+    return {};
+}
+
+SourceListController::SourceListController(QObject *parent)
+    : QObject(parent)
+{
+}
+
+GuideDayRows SourceListController::fileList() const
+{
+    QMutexLocker lock(&mutex_);
+    return fileList_;
+}
+
+void SourceListController::setFileList(const GuideDayRows &rows)
+{
+    QMutexLocker lock(&mutex_);
+    if (rows == fileList_)
+        return;
+    fileList_ = rows;
+}
+
+void SourceListController::reloadTable()
+{
+    showOnUiThread(fileList());
+}
+
+void SourceListController::setCount(int count, const QString &date)
+{
+    {
+        QMutexLocker lock(&mutex_);
+        for (const GuideDayRowPtr &row : fileList_) {
+            if (!row->rawDate)
+                continue;
+            QString day = *row->rawDate;
+            const qsizetype dot = day.lastIndexOf(QLatin1Char('.'));
+            if (dot >= 0 && !day.mid(dot).contains(QLatin1Char('/')))
+                day.truncate(dot);
+            if (day == date)
+                row->fileCount = count;
+        }
+    }
+    reloadTable();
+}
+
+QVariant SourceListController::value(const GuideDayRowPtr &row, const QString &key) const
+{
+    QMutexLocker lock(&mutex_);
+    return row ? row->value(key) : QVariant();
+}
+
+void SourceListController::updateRow(const GuideDayRowPtr &row,
+                                     const std::function<void(GuideDayRow &)> &change)
+{
+    QMutexLocker lock(&mutex_);
+    if (row)
+        change(*row);
+}
+
+QString SourceListController::flipName(const QString &date)
+{
+    return date.mid(4, 4) + date.mid(2, 2) + date.mid(0, 2);
+}
+
+void SourceListController::showOnUiThread(GuideDayRows snapshot)
+{
+    if (QThread::currentThread() == thread()) {
+        if (view_)
+            view_->showRows(snapshot);
+        return;
+    }
+    // Queued calls from one thread keep their order.
+    QMetaObject::invokeMethod(
+        this, [this, snapshot = std::move(snapshot)] {
+            if (view_)
+                view_->showRows(snapshot);
+        },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// One row of the guide-day list: a day held as a TGD file, or a fetch's placeholder row.
+// Rows are shared between lists; change them only through SourceListController, which
+// guards them, because workers update counts and progress while the view reads them.
+struct GuideDayRow {
+    std::optional<QString> rawDate; // "rawDate": YYYYMMDD.tgd
+    std::optional<QString> date;    // "date": DDMMYYYY; absent on a fetch's placeholder row
+    QString file;                   // "file": YYYY - MM - DD, or "Loading..."
+    QVariant downloaded;            // "downloaded": completion in percent
+    int fileCount = 0;              // "fileCount": programmes loaded from the day's file
+
+    // The value under a quoted key (a column identifier); invalid when absent.
+    QVariant value(const QString &key) const;
+};
+using GuideDayRowPtr = std::shared_ptr<GuideDayRow>;
+using GuideDayRows = std::vector<GuideDayRowPtr>;
+
+// The window's side of the guide-day list. Called on the UI thread only.
+class DayListView {
+public:
+    virtual ~DayListView() = default;
+    // Show these rows (the list as it stands when the redisplay was asked for).
+    virtual void showRows(const GuideDayRows &rows) = 0;
+};
+
+// Holds the guide-day rows and keeps their programme counts. Any thread may change the
+// list; the view hears of every change on the UI thread (the controller's thread), in
+// the order the changes were made.
+class SourceListController : public QObject {
+    Q_OBJECT
+public:
+    explicit SourceListController(QObject *parent = nullptr);
+
+    void setView(DayListView *view) { view_ = view; }
+
+    // The current rows (the row records themselves, not copies).
+    GuideDayRows fileList() const;
+    // Replaces the list by the rows of `rows`; the caller's vector is not kept. Handing
+    // over the rows already held changes nothing. Does not redisplay.
+    void setFileList(const GuideDayRows &rows);
+    // Redisplays the list.
+    void reloadTable();
+    // Sets "fileCount" of every row whose "rawDate" without extension is `date`
+    // (YYYYMMDD), then redisplays, whether or not a row matched.
+    void setCount(int count, const QString &date);
+
+    // Reads or changes one row's values under the list's guard.
+    QVariant value(const GuideDayRowPtr &row, const QString &key) const;
+    void updateRow(const GuideDayRowPtr &row, const std::function<void(GuideDayRow &)> &change);
+
+    // DDMMYYYY → YYYYMMDD.
+    static QString flipName(const QString &date);
+
+private:
+    void showOnUiThread(GuideDayRows snapshot);
+
+    mutable QMutex mutex_;
+    GuideDayRows fileList_;
+    DayListView *view_ = nullptr;
+};
