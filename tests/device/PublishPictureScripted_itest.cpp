@@ -38,7 +38,8 @@ protected:
     QUrl url(
         int port, const QString &path = "/dir/sub/20261205.tgd", const QString &auth = "pvr:secret")
     {
-        return QUrl(QStringLiteral("ftp://%1@127.0.0.1:%2%3").arg(auth).arg(port).arg(path));
+        return QUrl(
+            QStringLiteral("ftp://%1@127.0.0.1:%2%3").arg(auth, QString::number(port), path));
     }
 
     int publish(ScriptedFtpServer &server, const QUrl &target)
