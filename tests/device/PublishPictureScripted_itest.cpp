@@ -279,6 +279,17 @@ TEST_F(ScriptedPublish, DataConnectionTakingTooFewBytesIsCompletedOrAborted)
     }
 }
 
+TEST_F(ScriptedPublish, EmptyDayFileIsStoredEmpty)
+{
+    ASSERT_TRUE(writeFile(day, QByteArray()));
+    ScriptedFtpServer server([](FtpScriptSession &s) {
+        s.files["20261205.tgd"] = "yesterday's version";
+        standardDialogue(s);
+    });
+    EXPECT_EQ(publish(server, url(server.port())), 0);
+    EXPECT_EQ(server.files().at("20261205.tgd"), "");
+}
+
 TEST_F(ScriptedPublish, LineBreaksInTheUrlAreRefusedBeforeConnecting)
 {
     for (const char *path : { "/dir%0D%0ADELE%20x/20261205.tgd", "/dir/20261205.tgd%0ADELE%20x" }) {
