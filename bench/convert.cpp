@@ -18,6 +18,7 @@ namespace
 
 struct Measure {
     double seconds = 0;
+    double cpu = 0; // user + system seconds
     long peakKb = 0;
     int status = -1;
     std::string out;
@@ -62,6 +63,8 @@ Measure run(const std::vector<std::string> &args, const std::vector<std::string>
     wait4(pid, &status, 0, &usage);
     m.seconds = now() - start;
     m.peakKb = usage.ru_maxrss;
+    m.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return m;
 }
@@ -137,14 +140,16 @@ int main(int argc, char **argv)
     const double mb = double(st.st_size) / 1e6;
     std::printf("guide: %s, %.1f MB, %ld programmes written (best of %d runs)\n", guide.c_str(), mb,
         programmes, runs);
-    std::printf("xmllint --noout     %7.3f s   peak %7.1f MB (%.1fx file)\n", floor.seconds,
-        floor.peakKb / 1024.0, floor.peakKb * 1024.0 / double(st.st_size));
-    std::printf("pallaro --convert%s %7.3f s   peak %7.1f MB (%.1fx file)\n", xml ? " --xml" : "",
-        conv.seconds, conv.peakKb / 1024.0, conv.peakKb * 1024.0 / double(st.st_size));
-    std::printf(
-        "time ratio %.2fx (target 1.5x), memory %.2fx file (target 4x), %.0f programmes/s\n",
-        conv.seconds / floor.seconds, conv.peakKb * 1024.0 / double(st.st_size),
-        double(programmes) / conv.seconds);
+    std::printf("xmllint --noout     %7.3f s (cpu %.3f s)  peak %7.1f MB (%.1fx file)\n",
+        floor.seconds, floor.cpu, floor.peakKb / 1024.0,
+        floor.peakKb * 1024.0 / double(st.st_size));
+    std::printf("pallaro --convert%s %7.3f s (cpu %.3f s)  peak %7.1f MB (%.1fx file)\n",
+        xml ? " --xml" : "", conv.seconds, conv.cpu, conv.peakKb / 1024.0,
+        conv.peakKb * 1024.0 / double(st.st_size));
+    std::printf("time ratio %.2fx (cpu %.2fx; target 1.5x), memory %.2fx file (target 4x), "
+                "%.0f programmes/s\n",
+        conv.seconds / floor.seconds, conv.cpu / floor.cpu,
+        conv.peakKb * 1024.0 / double(st.st_size), double(programmes) / conv.seconds);
     std::string cleanup = "rm -rf '" + h + "'";
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

@@ -16,9 +16,13 @@
 #include <cstdio>
 #include <libxml/tree.h>
 #include <libxml/xmlreader.h>
+#include <limits>
+#include <type_traits>
 
 namespace
 {
+
+static_assert(std::is_nothrow_move_constructible_v<XMLTVProgramme>);
 
 const std::string kTv = "tv";
 const std::string kChannel = "channel";
@@ -431,12 +435,31 @@ void XMLToEPG::fixData(XMLTVProgrammeList &programmes) const
                              return excludedForLocation(p.rawChannel.value_or(QString()), location);
                          }),
         programmes.end());
+    // Sorted through keys so each record moves once; equal starts keep their order and
+    // programmes without a start go last.
+    std::vector<std::pair<qint64, size_t>> order;
+    order.reserve(programmes.size());
+    for (size_t i = 0; i < programmes.size(); ++i)
+        order.emplace_back(programmes[i].startDate ? programmes[i].startDate->toMSecsSinceEpoch()
+                                                   : std::numeric_limits<qint64>::max(),
+            i);
     std::stable_sort(
-        programmes.begin(), programmes.end(), [](const XMLTVProgramme &a, const XMLTVProgramme &b) {
-            if (!a.startDate || !b.startDate)
-                return a.startDate.has_value() && !b.startDate.has_value();
-            return a.startDate->toMSecsSinceEpoch() < b.startDate->toMSecsSinceEpoch();
-        });
+        order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    // Applied in place, cycle by cycle, so no second list is held.
+    std::vector<bool> placed(order.size(), false);
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (placed[k] || order[k].second == k)
+            continue;
+        XMLTVProgramme held = std::move(programmes[k]);
+        size_t j = k;
+        while (order[j].second != k) {
+            programmes[j] = std::move(programmes[order[j].second]);
+            placed[j] = true;
+            j = order[j].second;
+        }
+        programmes[j] = std::move(held);
+        placed[j] = true;
+    }
 }
 
 namespace
