@@ -425,6 +425,10 @@ QString XMLTree::description() const
     if (!node_)
         return QString(QLatin1String(""));
     if (isContainer(node_)) {
+        // The usual case, one text child and nothing else, needs no joining.
+        const xmlNode *only = node_->children;
+        if (only && !only->next && only->type == XML_TEXT_NODE)
+            return xmltree::isVisible(only) ? fromXml(only->content) : QString(QLatin1String(""));
         std::string text;
         appendText(node_, text);
         return QString::fromUtf8(text.data(), qsizetype(text.size()));
