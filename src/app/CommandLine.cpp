@@ -30,11 +30,22 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             o.getKey = next(a);
         else if (a == QLatin1String("--set"))
             o.setAssignment = next(a);
+        else if (a == QLatin1String("--convert")) {
+            if (i + 2 >= arguments.size()) {
+                o.error = a + QStringLiteral(" needs XMLTV_FILE and OUTPUT_FOLDER");
+            } else {
+                o.convert = QStringList{arguments.at(i + 1), arguments.at(i + 2)};
+                i += 2;
+            }
+        } else if (a == QLatin1String("--xml"))
+            o.convertXml = true;
         else
             o.error = QStringLiteral("unknown option: ") + a;
         if (!o.error.isEmpty())
             break;
     }
+    if (o.convertXml && !o.convert && o.error.isEmpty())
+        o.error = QStringLiteral("--xml goes with --convert");
     return o;
 }
 
@@ -49,12 +60,16 @@ QString commandLineHelp()
         "  --get KEY          print a setting\n"
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
         "                     autoRunTime as HH:MM)\n"
+        "  --convert XMLTV_FILE OUTPUT_FOLDER [--xml]\n"
+        "                     write TGD day files (and day XMLTV files with --xml) from an\n"
+        "                     XMLTV file, with the current location and channel names\n"
         "  --help             show this text\n");
 }
 
 bool wantsWindow(const CommandLineOptions &o)
 {
-    return !o.help && !o.headless && !o.getKey && !o.setAssignment && o.error.isEmpty();
+    return !o.help && !o.headless && !o.getKey && !o.setAssignment && !o.convert
+           && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)

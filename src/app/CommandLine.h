@@ -15,6 +15,8 @@ struct CommandLineOptions {
     bool headless = false;
     std::optional<QString> getKey;        // --get KEY
     std::optional<QString> setAssignment; // --set KEY=VALUE
+    std::optional<QStringList> convert;   // --convert XMLTV_FILE OUTPUT_FOLDER
+    bool convertXml = false;              // --xml: day XMLTV files as well
     QString error;                        // non-empty when the arguments are unusable
 };
 
