@@ -205,7 +205,8 @@ void SoftwareRecorder::answer(std::uint32_t code, const QByteArray &data)
     if (takeOne(faults_.noAnswer))
         return;
     QByteArray wire = USBFunctions::prepareCommand(code, data);
-    if (takeOne(faults_.shortAnswer)) {
+    if ((faults_.shortAnswerCommand == 0 || faults_.shortAnswerCommand == command_)
+        && takeOne(faults_.shortAnswer)) {
         QByteArray logical = USBFunctions::swap(wire).left(faults_.shortLength);
         if (logical.size() >= 2) {
             logical[0] = static_cast<char>((logical.size() >> 8) & 0xFF);
@@ -260,6 +261,7 @@ void SoftwareRecorder::receive(const std::uint8_t *bytes, int transferLength)
     }
     const std::uint32_t code = be32(p + 4);
     ++stats_.commands[code];
+    command_ = code;
     for (auto it = faults_.overrides.begin(); it != faults_.overrides.end(); ++it)
         if (it->command == code && takeOne(it->times)) {
             answer(it->replyCode);

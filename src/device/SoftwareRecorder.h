@@ -21,6 +21,7 @@ struct RecorderFaults {
     int noAnswer = 0; // commands that get no reply at all
     int shortAnswer = 0; // replies cut to shortLength bytes (length field included)
     int shortLength = 4;
+    std::uint32_t shortAnswerCommand = 0; // only replies to this command are cut; 0: any
     int stallReads = 0; // reads of pipe 2 that find the pipe stalled
     int slowAnswerMs = 0; // every reply is ready this long after its command
     QByteArray directoryTail; // bytes appended after the entries of a directory reply
@@ -98,6 +99,7 @@ private:
     RecorderFaults faults_;
     Stats stats_;
     std::deque<Reply> replies_;
+    std::uint32_t command_ = 0; // the command being answered
 
     // The file being received.
     std::unique_ptr<QSaveFile> incoming_;
