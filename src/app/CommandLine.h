@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 #include <vector>
@@ -13,9 +12,11 @@ class QTextStream;
 struct CommandLineOptions {
     bool help = false;
     bool headless = false;
-    std::optional<QString> getKey;        // --get KEY
+    std::optional<QString> getKey; // --get KEY
     std::optional<QString> setAssignment; // --set KEY=VALUE
-    QString error;                        // non-empty when the arguments are unusable
+    bool upload = false; // --upload
+    std::optional<QString> pvrSimFolder; // --pvr-sim FOLDER
+    QString error; // non-empty when the arguments are unusable
 };
 
 CommandLineOptions parseCommandLine(const QStringList &arguments);

@@ -157,6 +157,13 @@ std::unique_ptr<UsbTransport> SoftwareRecorder::transport(
     return std::make_unique<RecorderTransport>(std::move(recorder));
 }
 
+std::shared_ptr<SoftwareRecorder> SoftwareRecorder::replaceBus(const QString &folder, int speedCode)
+{
+    auto recorder = std::make_shared<SoftwareRecorder>(folder, speedCode);
+    USBFunctions::setTransportFactory([recorder] { return transport(recorder); });
+    return recorder;
+}
+
 int SoftwareRecorder::commandCount(std::uint32_t code) const
 {
     const auto it = stats_.commands.find(code);

@@ -72,6 +72,9 @@ public:
     // One directory reply's data: the 114-byte entries of the folder's contents by name.
     QByteArray directoryEntries(const QString &folder) const;
 
+    // From now on USBFunctions opens a recorder on `folder` instead of the USB bus.
+    static std::shared_ptr<SoftwareRecorder> replaceBus(const QString &folder, int speedCode = 2);
+
     // The back end that connects a host to this recorder.
     static std::unique_ptr<UsbTransport> transport(std::shared_ptr<SoftwareRecorder> recorder);
 
