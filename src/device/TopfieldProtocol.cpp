@@ -3,6 +3,7 @@
 #include "device/USBFunctions.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -52,13 +53,30 @@ QByteArray fileSendRequest(const QString &folder, const QString &fileName)
 namespace
 {
 constexpr int kCancelRetries = 8;
+constexpr std::size_t kSlack = 2 * 64;
 
-QByteArray bigEndian64(qint64 value)
+// A data packet built in place in `buffer` (wire form, zeroed slack after it) from the chunk
+// already read to offset 16: header, offset, CRC, then the pairwise swap. Answers its length.
+unsigned buildDataPacket(std::vector<std::uint8_t> &buffer, qint64 offset, unsigned chunk)
 {
-    QByteArray out(8, '\0');
+    std::uint8_t *p = buffer.data();
+    const unsigned length = 16 + chunk;
+    p[0] = static_cast<std::uint8_t>(length >> 8);
+    p[1] = static_cast<std::uint8_t>(length & 0xFF);
+    p[4] = 0;
+    p[5] = 0;
+    p[6] = static_cast<std::uint8_t>(usb::kCmdFileData >> 8);
+    p[7] = static_cast<std::uint8_t>(usb::kCmdFileData & 0xFF);
     for (int i = 0; i < 8; ++i)
-        out[i] = static_cast<char>((static_cast<quint64>(value) >> (56 - 8 * i)) & 0xFF);
-    return out;
+        p[8 + i] = static_cast<std::uint8_t>((static_cast<quint64>(offset) >> (56 - 8 * i)) & 0xFF);
+    const std::uint16_t crc = USBFunctions::findCRC(p + 4, length - 4);
+    p[2] = static_cast<std::uint8_t>(crc >> 8);
+    p[3] = static_cast<std::uint8_t>(crc & 0xFF);
+    const unsigned padded = length + (length % 2);
+    std::fill(p + length, p + padded + kSlack, 0);
+    for (unsigned i = 0; i < padded; i += 2)
+        std::swap(p[i], p[i + 1]);
+    return padded;
 }
 
 bool isSuccess(const std::optional<QByteArray> &reply)
@@ -94,31 +112,37 @@ QByteArray USBFunctions::prepareCommand(std::uint32_t code, const QByteArray &da
 std::optional<QByteArray> USBFunctions::sendCommand(
     const QByteArray &packet, TopfieldUSBContext *device, bool expectResponse, bool careForReturn)
 {
+    // Zeroed beyond the packet: doSend transfers up to two granules more.
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(packet.size()) + kSlack, 0);
+    std::memcpy(out.data(), packet.constData(), static_cast<std::size_t>(packet.size()));
+    return exchange(
+        out, static_cast<unsigned>(packet.size()), device, expectResponse, careForReturn);
+}
+
+std::optional<QByteArray> USBFunctions::exchange(const std::vector<std::uint8_t> &out,
+    unsigned length, TopfieldUSBContext *device, bool expectResponse, bool careForReturn)
+{
     if (!device || !device->interface)
         return std::nullopt;
-    // Zeroed beyond the packet: doSend transfers up to two granules more.
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(packet.size()) + 2 * 64 + 8, 0);
-    std::memcpy(out.data(), packet.constData(), static_cast<std::size_t>(packet.size()));
-    int status = usb::doSend(device->device.get(), device->interface.get(), out.data(),
-        static_cast<unsigned>(packet.size()));
+    int status = usb::doSend(device->device.get(), device->interface.get(), out.data(), length);
     if (status != 0)
         systemLog(QString::asprintf("sendError: %08x\n", static_cast<unsigned>(status)));
     if (!expectResponse)
         return std::nullopt;
 
-    std::vector<std::uint8_t> in(usb::kReceiveBufferSize, 0);
+    in_.assign(usb::kReceiveBufferSize, 0);
     status = usb::doRecv(
-        device->device.get(), device->interface.get(), in.data(), usb::kLargestReceive);
+        device->device.get(), device->interface.get(), in_.data(), usb::kLargestReceive);
     if (status != 0)
         systemLog(QString::asprintf("inError: %08x\n", static_cast<unsigned>(status)));
     if (!careForReturn)
         return std::nullopt;
 
-    const unsigned length = unsigned(in[1]) * 256 + in[0];
-    QByteArray reply(static_cast<qsizetype>(length), Qt::Uninitialized);
-    // The first `length` bytes of the buffer swapped back pairwise.
-    for (unsigned i = 0; i < length; ++i)
-        reply[i] = static_cast<char>(in[i ^ 1u]);
+    const unsigned replyLength = unsigned(in_[1]) * 256 + in_[0];
+    QByteArray reply(static_cast<qsizetype>(replyLength), Qt::Uninitialized);
+    // The first replyLength bytes of the buffer swapped back pairwise.
+    for (unsigned i = 0; i < replyLength; ++i)
+        reply[i] = static_cast<char>(in_[i ^ 1u]);
     return reply;
 }
 
@@ -179,14 +203,17 @@ bool USBFunctions::uploadFile(const QString &path, qint64 size, const QString &f
     }
     bool ok = true;
     qint64 offset = 0;
+    const unsigned rate = static_cast<unsigned>(usb::rate);
+    std::vector<std::uint8_t> buffer(16 + rate + 1 + kSlack, 0);
     do {
-        const QByteArray chunk = file.read(usb::rate);
-        const QByteArray packet = prepareCommand(usb::kCmdFileData, bigEndian64(offset) + chunk);
+        const qint64 got = file.read(reinterpret_cast<char *>(buffer.data()) + 16, rate);
+        const unsigned chunk = got > 0 ? static_cast<unsigned>(got) : 0u;
+        const unsigned length = buildDataPacket(buffer, offset, chunk);
         offset += usb::rate;
-        reply = sendCommand(packet, device, true, true);
+        reply = exchange(buffer, length, device, true, true);
         if (!wellFormed(reply)) {
             systemLog(QStringLiteral("incorrect length response"));
-            reply = sendCommand(packet, device, true, true);
+            reply = exchange(buffer, length, device, true, true);
         }
         if (!isSuccess(reply)) {
             ok = false;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The open recorder: device and interface handles. Both name the same back-end object,
 // which plays both roles; transfers use only `interface`. Owned by the upload.
@@ -112,5 +113,10 @@ public:
         const QByteArray &attributes, TopfieldUSBContext *device);
 
 private:
+    // One exchange of a wire packet held in `out`, which has zeroed room for the rounding.
+    std::optional<QByteArray> exchange(const std::vector<std::uint8_t> &out, unsigned length,
+        TopfieldUSBContext *device, bool expectResponse, bool careForReturn);
+
     std::shared_ptr<TopfieldUSBContext> myContext_;
+    std::vector<std::uint8_t> in_; // the receive buffer, kept between exchanges
 };
