@@ -3,11 +3,11 @@
 #include "app/EPGController.h"
 #include "app/Settings.h"
 #include "app/StatusLog.h"
+#include "device/SoftwareRecorder.h"
 #include "ui/SourceListController.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
-
 #include <cstdio>
 
 CommandLineOptions parseCommandLine(const QStringList &arguments)
@@ -39,6 +39,10 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             }
         } else if (a == QLatin1String("--xml"))
             o.convertXml = true;
+        else if (a == QLatin1String("--upload"))
+            o.upload = true;
+        else if (a == QLatin1String("--pvr-sim"))
+            o.pvrSimFolder = next(a);
         else
             o.error = QStringLiteral("unknown option: ") + a;
         if (!o.error.isEmpty())
@@ -63,12 +67,15 @@ QString commandLineHelp()
         "  --convert XMLTV_FILE OUTPUT_FOLDER [--xml]\n"
         "                     write TGD day files (and day XMLTV files with --xml) from an\n"
         "                     XMLTV file, with the current location and channel names\n"
+        "  --upload           send the guide days to the recorder (or FTP server)\n"
+        "  --pvr-sim FOLDER   upload to a software recorder whose disk is FOLDER instead of\n"
+        "                     the USB bus\n"
         "  --help             show this text\n");
 }
 
 bool wantsWindow(const CommandLineOptions &o)
 {
-    return !o.help && !o.headless && !o.getKey && !o.setAssignment && !o.convert
+    return !o.help && !o.headless && !o.getKey && !o.setAssignment && !o.convert && !o.upload
            && o.error.isEmpty();
 }
 
@@ -105,8 +112,10 @@ int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStrea
     return 0;
 }
 
-int runHeadless(const CommandLineOptions &)
+int runHeadless(const CommandLineOptions &options)
 {
+    if (options.pvrSimFolder)
+        SoftwareRecorder::replaceBus(*options.pvrSimFolder);
     StatusLog log;
     QObject::connect(&log, &StatusLog::appended, [](const QString &text) {
         std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -121,6 +130,13 @@ int runHeadless(const CommandLineOptions &)
     controller.setSourceList(&slc);
     controller.awakeFromNib();
     QCoreApplication::processEvents();
+    int status = 0;
+    if (options.upload) {
+        if (!controller.uploadEPG())
+            status = 1;
+        if (!log.text().endsWith(QLatin1Char('\n')))
+            std::fputs("\n", stdout);
+    }
     controller.applicationWillTerminate();
-    return 0;
+    return status;
 }

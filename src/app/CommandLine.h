@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 #include <vector>
@@ -13,10 +12,12 @@ class QTextStream;
 struct CommandLineOptions {
     bool help = false;
     bool headless = false;
-    std::optional<QString> getKey;        // --get KEY
+    std::optional<QString> getKey; // --get KEY
     std::optional<QString> setAssignment; // --set KEY=VALUE
     std::optional<QStringList> convert;   // --convert XMLTV_FILE OUTPUT_FOLDER
     bool convertXml = false;              // --xml: day XMLTV files as well
+    bool upload = false;                  // --upload
+    std::optional<QString> pvrSimFolder;  // --pvr-sim FOLDER
     QString error;                        // non-empty when the arguments are unusable
 };
 

@@ -3,14 +3,19 @@
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/StatusLog.h"
+#include "device/PublishPicture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 EPGController::EPGController(StatusLog *log, QObject *parent)
     : QObject(parent)
     , log_(log)
+    , ftpPublisher_([](const QString &localPath, const QString &destinationUrl) {
+        return PublishPicture().publish(localPath, QUrl(destinationUrl));
+    })
 {
 }
 

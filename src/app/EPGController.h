@@ -5,13 +5,19 @@
 #include <QDate>
 #include <QObject>
 #include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
 
 class SourceListController;
 class StatusLog;
+class USBFunctions;
+struct TopfieldUSBContext;
 
 // The application controller: start-up, settings, data folders and the StatusLog.
 // Widget-free; the window (or the headless runner) owns it and supplies the collaborators.
-class EPGController : public QObject {
+class EPGController : public QObject
+{
     Q_OBJECT
 public:
     explicit EPGController(StatusLog *log, QObject *parent = nullptr);
@@ -53,6 +59,28 @@ public:
     // "05122026" → "2026 - 12 - 05".
     static QString fileNameFromDateString(const QString &date);
 
+    // Upload. Sends every guide day in list order over USB ("connectionMethod" "USB") or by
+    // FTP, then beeps. UI thread; blocks until done. Answers false when the recorder could
+    // not be opened, a file failed or the count check did not say "Correct!".
+    bool uploadEPG();
+    // One file over the open USB connection into the recorder folder toPath.
+    bool uploadPath(const QString &path, const QString &toPath);
+    // One file by FTP to the destination URL.
+    bool uploadPath(const QString &path, const QUrl &toURLString);
+    // Counts the TGD files in the recorder folder against `count`; true on "Correct!".
+    bool checkNumbersOnToppy(int count);
+    // "\" + "uploadFolder" joined by "\" + "\".
+    static QString recorderFolder();
+    // "FTP URL", with "/" when it lacks one, followed by fileName.
+    static QString ftpDestination(const QString &fileName);
+    // Sends a file by FTP; answers success. Set by whoever owns the FTP client.
+    using FtpPublisher
+        = std::function<bool(const QString &localPath, const QString &destinationUrl)>;
+    void setFtpPublisher(FtpPublisher publisher) { ftpPublisher_ = std::move(publisher); }
+    // The system beep; the window sets it (the core has no QApplication).
+    using BeepFunction = void (*)();
+    static void setBeepFunction(BeepFunction beep);
+
     StatusLog *statusLog() const { return log_; }
     QString currentOutputFolder() const { return currentOutputFolder_; }
 
@@ -63,4 +91,7 @@ private:
     GridPages *gc_ = nullptr;
     AutoRunScheduler *scheduler_ = nullptr;
     SourceListController *slc_ = nullptr;
+    std::shared_ptr<USBFunctions> usbf_;
+    std::shared_ptr<TopfieldUSBContext> context_;
+    FtpPublisher ftpPublisher_;
 };

@@ -1,0 +1,140 @@
+// The upload: every guide day to the recorder over USB, or to the FTP server.
+#include "app/EPGController.h"
+
+#include "app/FtpUpload.h"
+#include "app/Paths.h"
+#include "app/Settings.h"
+#include "app/StatusLog.h"
+#include "app/SystemLog.h"
+#include "device/DataHandler.h"
+#include "device/USBFunctions.h"
+#include "ui/SourceListController.h"
+
+#include <QCoreApplication>
+
+namespace
+{
+EPGController::BeepFunction beepFunction = nullptr;
+
+bool usesUSB()
+{
+    return Settings::string(QStringLiteral("connectionMethod")) == QLatin1String("USB");
+}
+} // namespace
+
+void EPGController::setBeepFunction(BeepFunction beep)
+{
+    beepFunction = beep;
+}
+
+QString EPGController::recorderFolder()
+{
+    const QString backslash = QStringLiteral("\\");
+    return backslash + Settings::stringList(QStringLiteral("uploadFolder")).join(backslash)
+        + backslash;
+}
+
+QString EPGController::ftpDestination(const QString &fileName)
+{
+    return FtpUpload::destinationURL(Settings::string(QStringLiteral("FTP URL")), fileName);
+}
+
+bool EPGController::uploadEPG()
+{
+    if (kwc_)
+        kwc_->writeOutData();
+    log_->setText(QString());
+    loadExistingTGDs();
+    const GuideDayRows rows = slc_ ? slc_->fileList() : GuideDayRows();
+
+    const bool usb = usesUSB();
+    if (usb) {
+        usbf_ = std::make_shared<USBFunctions>();
+        usbf_->setDebug(0);
+        usbf_->setRate(60928);
+        context_ = usbf_->initializeUSB();
+        if (!context_) {
+            printStatus(QStringLiteral("Error in connecting to Topfield\n"));
+            return false;
+        }
+    }
+
+    const QString folder = Paths::applicationSupportFolder() + QLatin1Char('/')
+        + currentOutputFolder_ + QLatin1Char('/');
+    bool ok = true;
+    for (const GuideDayRowPtr &row : rows) {
+        QString name = slc_->value(row, QStringLiteral("file")).toString();
+        name.remove(QStringLiteral(" - "));
+        name += QStringLiteral(".tgd");
+        printStatus(QStringLiteral("Uploading: ") + name + QStringLiteral("..."));
+        // The UI thread stays busy until the end: let the view show the line now.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const bool sent = usb ? uploadPath(folder + name, recorderFolder())
+                              : uploadPath(folder + name, QUrl(ftpDestination(name)));
+        ok = sent && ok;
+    }
+
+    if (usb) {
+        ok = checkNumbersOnToppy(static_cast<int>(rows.size())) && ok;
+        usbf_->closeDevice(context_.get());
+    }
+    if (beepFunction)
+        beepFunction();
+    return ok;
+}
+
+bool EPGController::uploadPath(const QString &path, const QString &toPath)
+{
+    const std::optional<LocalFileAttributes> attributes = DataHandler::attributesOfFile(path);
+    if (!attributes) {
+        systemLog(QStringLiteral("Path of file to upload is incorrect!"));
+        return false;
+    }
+    const TFFile file = DataHandler::extractAttributes(*attributes);
+    const QString name = path.section(QLatin1Char('/'), -1);
+    const QByteArray record = DataHandler::getDataFromTFFile(file, name);
+    const bool ok = usbf_->uploadFile(
+        path, static_cast<qint64>(attributes->size), toPath, record, context_.get());
+    printStatus(ok ? QStringLiteral("Done\n") : QStringLiteral("Failed\n"));
+    return ok;
+}
+
+bool EPGController::uploadPath(const QString &path, const QUrl &toURLString)
+{
+    const bool ok = ftpPublisher_ && ftpPublisher_(path, toURLString.toString());
+    printStatus(ok ? QStringLiteral("Done\n") : QStringLiteral("Failed\n"));
+    return ok;
+}
+
+bool EPGController::checkNumbersOnToppy(int count)
+{
+    printStatus(QStringLiteral("Checking number of TGD files on Topfield: "));
+    std::optional<QByteArray> reply = usbf_->getFileList(context_.get(), recorderFolder());
+    if (!reply || reply->size() < 8)
+        return false;
+    const std::optional<std::uint32_t> code = usb::replyCode(*reply);
+    if (code == usb::kReplyFail) {
+        printStatus(QStringLiteral("Error on last command."));
+        return false;
+    }
+    if (code != usb::kReplyDirBlock)
+        reply = usbf_->getFileList(context_.get(), recorderFolder());
+    int found = 0;
+    const QByteArray entries = reply ? reply->mid(8) : QByteArray();
+    for (qsizetype at = 0; at + DataHandler::kEntrySize <= entries.size();
+         at += DataHandler::kEntrySize) {
+        std::optional<TFFile> f
+            = DataHandler::getTFFileFromSwappedHexData(entries.mid(at, DataHandler::kEntrySize));
+        if (!f)
+            continue;
+        DataHandler::convertRawDataToUseful(*f);
+        if (f->name && f->name->endsWith(QLatin1String("tgd")))
+            ++found;
+    }
+    if (found < count) {
+        printStatus(QStringLiteral("Wrong, check upload!"));
+        return false;
+    }
+    printStatus(QStringLiteral("Correct!"));
+    return true;
+}
