@@ -139,11 +139,25 @@ void TGDFile::applyRecordStatus(TGDEntry &e)
 
 void TGDFile::fixEntry(TGDEntry &e, bool ukProvider)
 {
+    StartCache cache;
+    fixEntry(e, ukProvider, cache);
+}
+
+void TGDFile::fixEntry(TGDEntry &e, bool ukProvider, StartCache &cache)
+{
     applyChannel(e, ukProvider);
 
-    e.start = parseRawStart(e.rawStart);
+    // Local-time conversion is the costly part, and a day's programmes share few starts.
+    auto hit = cache.constFind(e.rawStart);
+    if (hit == cache.constEnd())
+        hit = cache.insert(e.rawStart, parseRawStart(e.rawStart));
+    e.start = *hit;
     if (e.start.isValid()) {
-        e.startTime = e.start.toString(QStringLiteral("HH:mm"));
+        // The text's own hour and minute, unless local time moved them (a clock change).
+        e.startTime
+            = e.start.time() == QTime(e.rawStart.mid(11, 2).toInt(), e.rawStart.mid(14, 2).toInt())
+            ? e.rawStart.mid(11, 5)
+            : e.start.toString(QStringLiteral("HH:mm"));
         e.stop = e.start.addSecs(qint64(e.duration) * 60);
     } else {
         e.startTime.clear();
@@ -171,8 +185,9 @@ void TGDFile::fixEntry(TGDEntry &e, bool ukProvider)
 void TGDFile::fixData()
 {
     const bool uk = isUkProvider();
+    StartCache cache;
     for (const TGDEntryPtr &e : fileData_)
-        fixEntry(*e, uk);
+        fixEntry(*e, uk, cache);
 }
 
 int TGDFile::loadTGDData(const QByteArray &bytes, const QString &day, bool retainOld)
@@ -188,8 +203,9 @@ int TGDFile::loadTGDData(const QByteArray &bytes, const QString &day, bool retai
         applyChannel(*e, uk);
         applyRecordStatus(*e);
     }
+    StartCache cache;
     for (const TGDEntryPtr &e : fresh)
-        fixEntry(*e, uk);
+        fixEntry(*e, uk, cache);
     const int count = int(fresh.size());
     fileData_.insert(fileData_.end(), std::make_move_iterator(fresh.begin()),
         std::make_move_iterator(fresh.end()));

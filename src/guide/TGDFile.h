@@ -3,6 +3,8 @@
 #include "guide/TGDEntry.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <optional>
 
@@ -41,6 +43,9 @@ public:
     // invalid and "startTime" empty; a "subAndCat" without "[" gives an empty "cat".
     // ukProvider: a channel missing from the display-name table is shown in green.
     static void fixEntry(TGDEntry &entry, bool ukProvider);
+    // The same, with parsed starts remembered by their text across calls.
+    using StartCache = QHash<QString, QDateTime>;
+    static void fixEntry(TGDEntry &entry, bool ukProvider, StartCache &cache);
     // The record state only: "record", and "extStart"/"extStop" for the seven-character form.
     static void applyRecordStatus(TGDEntry &entry);
     // The display-name part only: "dispChannel", its colour and "dispChannelString".
