@@ -4,7 +4,9 @@
 #include "app/Settings.h"
 #include "app/StatusLog.h"
 #include "device/SoftwareRecorder.h"
+#include "ui/KeywordController.h"
 #include "ui/SourceListController.h"
+#include "ui/TGDPickerController.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -26,6 +28,8 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             o.help = true;
         else if (a == QLatin1String("--headless"))
             o.headless = true;
+        else if (a == QLatin1String("--reload"))
+            o.reload = true;
         else if (a == QLatin1String("--get"))
             o.getKey = next(a);
         else if (a == QLatin1String("--set"))
@@ -61,6 +65,8 @@ QString commandLineHelp()
         "\n"
         "Without options the window opens.\n"
         "  --headless         run without a window; the StatusLog goes to standard output\n"
+        "  --reload           (with --headless) reread the day files, apply the keyword\n"
+        "                     rules and write the record marks back\n"
         "  --get KEY          print a setting\n"
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
         "                     autoRunTime as HH:MM)\n"
@@ -75,8 +81,8 @@ QString commandLineHelp()
 
 bool wantsWindow(const CommandLineOptions &o)
 {
-    return !o.help && !o.headless && !o.getKey && !o.setAssignment && !o.convert && !o.upload
-           && o.error.isEmpty();
+    return !o.help && !o.headless && !o.reload && !o.getKey && !o.setAssignment && !o.convert
+           && !o.upload && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -126,11 +132,29 @@ int runHeadless(const CommandLineOptions &options)
         std::fflush(stdout);
     });
     SourceListController slc;
+    TGDPickerController programmes;
+    KeywordController kwc(&slc, &programmes);
+    slc.setKeywordController(&kwc);
+    slc.setProgrammeTable(&programmes);
     EPGController controller(&log);
     controller.setSourceList(&slc);
+    controller.setKeywordStore(&kwc);
     controller.awakeFromNib();
-    QCoreApplication::processEvents();
+    kwc.loadRules();
     int status = 0;
+    if (options.reload) {
+        if (kwc.runReloadCycle(QString()))
+            log.printStatus(
+                QStringLiteral("Reloaded %1 programmes.\n").arg(kwc.allTGDEntries().size()));
+        else {
+            log.printStatus(
+                QStringLiteral("Reload failed: a day file could not be read or written.\n"));
+            status = 1;
+        }
+    }
+    // A reload asked for by another command (after a fetch) finishes before the exit.
+    kwc.waitForIdle();
+    QCoreApplication::processEvents();
     if (options.upload) {
         if (!controller.uploadEPG())
             status = 1;

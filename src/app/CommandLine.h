@@ -18,6 +18,7 @@ struct CommandLineOptions {
     bool convertXml = false;              // --xml: day XMLTV files as well
     bool upload = false;                  // --upload
     std::optional<QString> pvrSimFolder;  // --pvr-sim FOLDER
+    bool reload = false;                  // --reload: one keyword reload cycle
     QString error;                        // non-empty when the arguments are unusable
 };
 

@@ -1,6 +1,10 @@
 #include "ui/SourceListController.h"
 
+#include "ui/KeywordController.h"
+#include "ui/TGDPickerController.h"
+
 #include <QThread>
+#include <algorithm>
 
 QVariant GuideDayRow::value(const QString &key) const
 {
@@ -65,8 +69,8 @@ QVariant SourceListController::value(const GuideDayRowPtr &row, const QString &k
     return row ? row->value(key) : QVariant();
 }
 
-void SourceListController::updateRow(const GuideDayRowPtr &row,
-                                     const std::function<void(GuideDayRow &)> &change)
+void SourceListController::updateRow(
+    const GuideDayRowPtr &row, const std::function<void(GuideDayRow &)> &change)
 {
     QMutexLocker lock(&mutex_);
     if (row)
@@ -87,9 +91,42 @@ void SourceListController::showOnUiThread(GuideDayRows snapshot)
     }
     // Queued calls from one thread keep their order.
     QMetaObject::invokeMethod(
-        this, [this, snapshot = std::move(snapshot)] {
+        this,
+        [this, snapshot = std::move(snapshot)] {
             if (view_)
                 view_->showRows(snapshot);
         },
         Qt::QueuedConnection);
+}
+
+void SourceListController::tableViewSelectionDidChange(
+    std::vector<int> selectedRows, int lastSelectedRow)
+{
+    if (displayPage_)
+        displayPage_(lastSelectedRow);
+    if (!tgdController_)
+        return;
+    if (selectedRows.empty() || !kwc_) {
+        tgdController_->setFileList({});
+        tgdController_->reloadTable();
+        return;
+    }
+    std::sort(selectedRows.begin(), selectedRows.end());
+    selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
+    const GuideDayRows rows = fileList();
+    const TGDEntryList all = kwc_->allTGDEntries();
+    TGDEntryList result;
+    for (int index : selectedRows) {
+        if (index < 0 || size_t(index) >= rows.size())
+            continue;
+        const QVariant date = value(rows[size_t(index)], QStringLiteral("date"));
+        if (!date.isValid())
+            continue; // a fetch's placeholder row names no day
+        const QString day = flipName(date.toString());
+        for (const TGDEntryPtr &e : all)
+            if (e->fileNameDataIsFrom == day)
+                result.push_back(e);
+    }
+    tgdController_->setFileList(std::move(result));
+    tgdController_->reloadTable();
 }

@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QString>
 #include <QVariant>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,10 +14,10 @@
 // guards them, because workers update counts and progress while the view reads them.
 struct GuideDayRow {
     std::optional<QString> rawDate; // "rawDate": YYYYMMDD.tgd
-    std::optional<QString> date;    // "date": DDMMYYYY; absent on a fetch's placeholder row
-    QString file;                   // "file": YYYY - MM - DD, or "Loading..."
-    QVariant downloaded;            // "downloaded": completion in percent
-    int fileCount = 0;              // "fileCount": programmes loaded from the day's file
+    std::optional<QString> date; // "date": DDMMYYYY; absent on a fetch's placeholder row
+    QString file; // "file": YYYY - MM - DD, or "Loading..."
+    QVariant downloaded; // "downloaded": completion in percent
+    int fileCount = 0; // "fileCount": programmes loaded from the day's file
 
     // The value under a quoted key (a column identifier); invalid when absent.
     QVariant value(const QString &key) const;
@@ -27,22 +26,40 @@ using GuideDayRowPtr = std::shared_ptr<GuideDayRow>;
 using GuideDayRows = std::vector<GuideDayRowPtr>;
 
 // The window's side of the guide-day list. Called on the UI thread only.
-class DayListView {
+class DayListView
+{
 public:
     virtual ~DayListView() = default;
     // Show these rows (the list as it stands when the redisplay was asked for).
     virtual void showRows(const GuideDayRows &rows) = 0;
 };
 
+class KeywordController;
+class TGDPickerController;
+
 // Holds the guide-day rows and keeps their programme counts. Any thread may change the
 // list; the view hears of every change on the UI thread (the controller's thread), in
 // the order the changes were made.
-class SourceListController : public QObject {
+class SourceListController : public QObject
+{
     Q_OBJECT
 public:
     explicit SourceListController(QObject *parent = nullptr);
 
     void setView(DayListView *view) { view_ = view; }
+    // Where the selection's programmes come from and go to, and the grid page turner.
+    void setKeywordController(KeywordController *kwc) { kwc_ = kwc; }
+    void setProgrammeTable(TGDPickerController *table) { tgdController_ = table; }
+    void setPageDisplay(std::function<void(int)> displayPage)
+    {
+        displayPage_ = std::move(displayPage);
+    }
+
+    // The list's selection changed (UI thread): the grid turns to the page of the row
+    // selected last (-1: none), and the programme table gets the loaded programmes of the
+    // selected days, days in ascending row order, each day in full-list order; with no
+    // selection it gets no list.
+    void tableViewSelectionDidChange(std::vector<int> selectedRows, int lastSelectedRow);
 
     // The current rows (the row records themselves, not copies).
     GuideDayRows fileList() const;
@@ -68,4 +85,7 @@ private:
     mutable QMutex mutex_;
     GuideDayRows fileList_;
     DayListView *view_ = nullptr;
+    KeywordController *kwc_ = nullptr;
+    TGDPickerController *tgdController_ = nullptr;
+    std::function<void(int)> displayPage_;
 };

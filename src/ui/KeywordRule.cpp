@@ -1,0 +1,69 @@
+#include "ui/KeywordRule.h"
+
+const QStringList &KeywordRule::keys()
+{
+    static const QStringList k = { "Keywords", "Negatives", "NumberMatches", "Exact", "padStart",
+        "padEnd", "autoRecord", "Matches" };
+    return k;
+}
+
+namespace
+{
+QVariant fromOptional(const std::optional<int> &v)
+{
+    return v ? QVariant(*v) : QVariant();
+}
+} // namespace
+
+QVariant KeywordRule::value(const QString &key) const
+{
+    if (key == QLatin1String("Keywords"))
+        return keywords;
+    if (key == QLatin1String("Negatives"))
+        return negatives;
+    if (key == QLatin1String("NumberMatches"))
+        return numberMatches;
+    if (key == QLatin1String("Exact"))
+        return exact;
+    if (key == QLatin1String("padStart"))
+        return fromOptional(padStart);
+    if (key == QLatin1String("padEnd"))
+        return fromOptional(padEnd);
+    if (key == QLatin1String("autoRecord"))
+        return autoRecord ? QVariant(*autoRecord) : QVariant();
+    if (key == QLatin1String("Matches") && matches) {
+        QVariantList list;
+        for (const TGDEntryPtr &e : *matches) {
+            QVariantMap m;
+            for (const QString &k : TGDEntry::keys()) {
+                const QVariant v = e->value(k);
+                if (v.isValid())
+                    m.insert(k, v);
+            }
+            list << m;
+        }
+        return list;
+    }
+    return {};
+}
+
+bool KeywordRule::setValue(const QString &key, const QVariant &v)
+{
+    if (key == QLatin1String("Keywords"))
+        keywords = v.toStringList();
+    else if (key == QLatin1String("Negatives"))
+        negatives = v.toStringList();
+    else if (key == QLatin1String("NumberMatches"))
+        numberMatches = v.toInt();
+    else if (key == QLatin1String("Exact"))
+        exact = v.toBool();
+    else if (key == QLatin1String("padStart"))
+        padStart = v.isValid() ? std::optional<int>(v.toInt()) : std::nullopt;
+    else if (key == QLatin1String("padEnd"))
+        padEnd = v.isValid() ? std::optional<int>(v.toInt()) : std::nullopt;
+    else if (key == QLatin1String("autoRecord"))
+        autoRecord = v.isValid() ? std::optional<bool>(v.toBool()) : std::nullopt;
+    else
+        return false;
+    return true;
+}
