@@ -3,12 +3,17 @@
 #include "app/EPGController.h"
 #include "app/Fade.h"
 #include "app/StatusLog.h"
+#include "ui/KeywordController.h"
 #include "ui/SourceListController.h"
+#include "ui/TGDPickerController.h"
+#include "widgets/ListModels.h"
 #include "widgets/FadingWindow.h"
 #include "widgets/IntroWindow.h"
 #include "widgets/PreferencesDialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -19,6 +24,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 QWidget *placeholderPage(const QString &text)
@@ -54,13 +61,46 @@ MainWindow::MainWindow()
         modes_.selectionDidChange(items.isEmpty() ? -1 : modeList_->row(items.first()));
     });
 
+    // The programmes and their record marks: one full list, owned by the keyword controller.
+    programmes_ = new TGDPickerController(this);
+    kwc_ = new KeywordController(slc_, programmes_, this);
+    slc_->setKeywordController(kwc_);
+    slc_->setProgrammeTable(programmes_);
+    controller_->setKeywordStore(kwc_);
+    EPGController::setBeepFunction(+[] { QApplication::beep(); });
+
     auto *dayList = new QTableView;
     dayList->setObjectName("dayList");
+    dayModel_ = new DayListModel(slc_, this);
+    slc_->setView(dayModel_);
+    dayList->setModel(dayModel_);
+    dayList->setItemDelegateForColumn(2, new CountButtonDelegate(dayList));
+    dayList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    dayList->verticalHeader()->hide();
+    dayList->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    connect(dayList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this, dayList] {
+                std::vector<int> rows;
+                for (const QModelIndex &i : dayList->selectionModel()->selectedRows())
+                    rows.push_back(i.row());
+                std::sort(rows.begin(), rows.end());
+                const QModelIndex current = dayList->selectionModel()->currentIndex();
+                const int last = rows.empty() ? -1 : (current.isValid() ? current.row() : rows.back());
+                slc_->tableViewSelectionDidChange(rows, last);
+            });
+
+    auto *programmeTable = new QTableView;
+    programmeTable->setObjectName("programmeTable");
+    programmeModel_ = new ProgrammeModel(kwc_, this);
+    programmes_->setView(programmeModel_);
+    programmeTable->setModel(programmeModel_);
+    programmeTable->verticalHeader()->hide();
+    programmeTable->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
 
     tabView_ = new QTabWidget;
     tabView_->setObjectName("tabView");
     tabView_->tabBar()->hide();
-    tabView_->addTab(placeholderPage(tr("Programmes of the selected days")), QStringLiteral("TGDs"));
+    tabView_->addTab(programmeTable, QStringLiteral("TGDs"));
     tabView_->addTab(placeholderPage(tr("Keyword rules")), QStringLiteral("Keywords"));
     tabView_->addTab(placeholderPage(tr("Grid previews")), QStringLiteral("Grid"));
     tabView_->addTab(placeholderPage(tr("Now on")), QStringLiteral("Now on"));
@@ -81,6 +121,7 @@ MainWindow::MainWindow()
     fetchButton_->setObjectName("fetchButton");
     uploadButton_ = new QPushButton(tr("Upload"));
     uploadButton_->setObjectName("uploadButton");
+    connect(uploadButton_, &QPushButton::clicked, this, [this] { controller_->uploadEPG(); });
     auto *prefsButton = new QPushButton(tr("Preferences..."));
     prefsButton->setObjectName("prefsButton");
     connect(prefsButton, &QPushButton::clicked, this, &MainWindow::openPrefsSheet);
@@ -132,6 +173,7 @@ void MainWindow::awakeFromNib()
     logField_->setPalette(logPalette);
 
     controller_->awakeFromNib();
+    kwc_->awakeFromNib();
     modeList_->setCurrentRow(0);
     intro_->show();
     introFader_->start();

@@ -6,7 +6,11 @@
 
 #include <memory>
 
+class DayListModel;
 class EPGController;
+class KeywordController;
+class ProgrammeModel;
+class TGDPickerController;
 class IntroWindow;
 class PreferencesDialog;
 class QListWidget;
@@ -31,6 +35,8 @@ public:
     EPGController *controller() const { return controller_.get(); }
     StatusLog *statusLog() const { return log_; }
     SourceListController *sourceList() const { return slc_; }
+    KeywordController *keywordController() const { return kwc_; }
+    TGDPickerController *programmeTable() const { return programmes_; }
     ModeController &modeController() { return modes_; }
     PreferencesDialog *prefsWindow() const { return prefs_; }
     QTabWidget *tabView() const { return tabView_; }
@@ -56,6 +62,10 @@ private:
     StatusLog *log_;
     SourceListController *slc_;
     std::unique_ptr<EPGController> controller_;
+    TGDPickerController *programmes_ = nullptr;
+    KeywordController *kwc_ = nullptr;
+    DayListModel *dayModel_ = nullptr;
+    ProgrammeModel *programmeModel_ = nullptr;
     ModeController modes_;
     QListWidget *modeList_ = nullptr;
     QTabWidget *tabView_ = nullptr;
