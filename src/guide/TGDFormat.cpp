@@ -16,17 +16,25 @@ QString cleanField(const QString &field)
 
 QByteArray encodeLine(const QStringList &fields, bool crlf)
 {
-    QByteArray line;
+    qsizetype size = 0;
+    for (const QString &f : fields)
+        size += f.size() + 1;
+    QString line;
+    line.reserve(size);
     for (qsizetype i = 0; i < fields.size(); ++i) {
         if (i)
-            line += '\t';
-        const QString field = cleanField(fields.at(i));
-        line.reserve(line.size() + field.size());
-        for (QChar c : field)
-            line += c.unicode() <= 0xFF ? char(c.unicode()) : '?';
+            line += QLatin1Char('\t');
+        const qsizetype from = line.size();
+        line += fields.at(i);
+        QChar *c = line.data() + from;
+        for (QChar *end = line.data() + line.size(); c != end; ++c)
+            if (*c == QLatin1Char('\t') || *c == QLatin1Char('\r') || *c == QLatin1Char('\n'))
+                *c = QLatin1Char(' ');
     }
-    line += crlf ? "\r\n" : "\n";
-    return line;
+    // toLatin1 writes "?" for every character ISO 8859-1 cannot hold.
+    QByteArray bytes = line.toLatin1();
+    bytes += crlf ? "\r\n" : "\n";
+    return bytes;
 }
 
 namespace {
