@@ -6,8 +6,8 @@
 #include "ui/SourceListController.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTextStream>
-
 #include <cstdio>
 
 CommandLineOptions parseCommandLine(const QStringList &arguments)
@@ -26,6 +26,8 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             o.help = true;
         else if (a == QLatin1String("--headless"))
             o.headless = true;
+        else if (a == QLatin1String("--download"))
+            o.download = true;
         else if (a == QLatin1String("--get"))
             o.getKey = next(a);
         else if (a == QLatin1String("--set"))
@@ -46,6 +48,8 @@ QString commandLineHelp()
         "\n"
         "Without options the window opens.\n"
         "  --headless         run without a window; the StatusLog goes to standard output\n"
+        "  --download         fetch the guide (with --headless: exit 0 when day files\n"
+        "                     were made)\n"
         "  --get KEY          print a setting\n"
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
         "                     autoRunTime as HH:MM)\n"
@@ -54,7 +58,8 @@ QString commandLineHelp()
 
 bool wantsWindow(const CommandLineOptions &o)
 {
-    return !o.help && !o.headless && !o.getKey && !o.setAssignment && o.error.isEmpty();
+    return !o.help && !o.headless && !o.download && !o.getKey && !o.setAssignment
+        && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -90,7 +95,7 @@ int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStrea
     return 0;
 }
 
-int runHeadless(const CommandLineOptions &)
+int runHeadless(const CommandLineOptions &o)
 {
     StatusLog log;
     QObject::connect(&log, &StatusLog::appended, [](const QString &text) {
@@ -106,6 +111,14 @@ int runHeadless(const CommandLineOptions &)
     controller.setSourceList(&slc);
     controller.awakeFromNib();
     QCoreApplication::processEvents();
+    int status = 0;
+    if (o.download) {
+        QEventLoop loop;
+        QObject::connect(&controller, &EPGController::fetchFinished, &loop,
+            [&](bool succeeded) { loop.exit(succeeded ? 0 : 1); });
+        controller.fetchEPG();
+        status = loop.exec();
+    }
     controller.applicationWillTerminate();
-    return 0;
+    return status;
 }

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 #include <vector>
@@ -13,9 +12,10 @@ class QTextStream;
 struct CommandLineOptions {
     bool help = false;
     bool headless = false;
-    std::optional<QString> getKey;        // --get KEY
+    bool download = false; // --download: fetch the guide
+    std::optional<QString> getKey; // --get KEY
     std::optional<QString> setAssignment; // --set KEY=VALUE
-    QString error;                        // non-empty when the arguments are unusable
+    QString error; // non-empty when the arguments are unusable
 };
 
 CommandLineOptions parseCommandLine(const QStringList &arguments);

@@ -1,5 +1,5 @@
 #include "app/EPGController.h"
-
+#include "app/FolderWalk.h"
 #include "app/Paths.h"
 #include "app/SystemLog.h"
 #include "guide/TGDFormat.h"
@@ -9,17 +9,13 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-
 #include <algorithm>
 
-namespace {
-
-// Every entry below `folder`, by relative path, sorted so that day files come in date order.
 QStringList walkSorted(const QString &folder)
 {
     QStringList entries;
     QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     const QDir base(folder);
     while (it.hasNext())
         entries << base.relativeFilePath(it.next());
@@ -39,6 +35,9 @@ QString withoutExtension(const QString &relativePath)
     const QString ext = extensionOf(relativePath);
     return ext.isNull() ? relativePath : relativePath.left(relativePath.size() - ext.size() - 1);
 }
+
+namespace
+{
 
 void removeEntry(const QString &path)
 {
@@ -66,7 +65,7 @@ QString EPGController::unFlipDate(const QString &rawDate)
 QString EPGController::fileNameFromDateString(const QString &date)
 {
     return date.mid(4, 4) + QStringLiteral(" - ") + date.mid(2, 2) + QStringLiteral(" - ")
-           + date.mid(0, 2);
+        + date.mid(0, 2);
 }
 
 void EPGController::loadExistingTGDs()
@@ -116,8 +115,9 @@ void EPGController::loadExistingTGDs(const QDate &today)
 void EPGController::deleteCache()
 {
     systemLog(QStringLiteral("deleteCache"));
-    emptyFolder(Paths::outputFolder(), {QStringLiteral("popup.js"), QStringLiteral("xmltv2html.css"),
-                                        QStringLiteral("xmltv2htmlrc")});
+    emptyFolder(Paths::outputFolder(),
+        { QStringLiteral("popup.js"), QStringLiteral("xmltv2html.css"),
+            QStringLiteral("xmltv2htmlrc") });
     const QString support = Paths::applicationSupportFolder();
     emptyFolder(support + QStringLiteral("/cache"));
     emptyFolder(support + QStringLiteral("/database"));
