@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "guide/Convert.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -38,6 +39,9 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         if (options.getKey || options.setAssignment)
             return runSettingsCommand(options, out, err);
+        if (options.convert)
+            return runConvert(options.convert->at(0), options.convert->at(1), options.convertXml,
+                              out, err);
         return runHeadless(options);
     }
 

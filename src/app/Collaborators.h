@@ -6,8 +6,7 @@
 // it can run headless and be tested with recording doubles.
 
 // The keyword controller: owner of the loaded programmes and their record marks.
-class KeywordStore
-{
+class KeywordStore {
 public:
     virtual ~KeywordStore() = default;
     // Writes every loaded day back to its TGD file.
@@ -17,16 +16,14 @@ public:
 };
 
 // The grid preview browser.
-class GridPages
-{
+class GridPages {
 public:
     virtual ~GridPages() = default;
     virtual void loadPages() = 0;
 };
 
 // The per-user scheduled daily run.
-class AutoRunScheduler
-{
+class AutoRunScheduler {
 public:
     virtual ~AutoRunScheduler() = default;
     // Installs the scheduled run when on is true, removes it otherwise.
@@ -35,8 +32,7 @@ public:
 
 // The Fetch and Upload buttons of the window. Called on the UI thread only, in the order
 // the fetch asked for the changes.
-class FetchButtons
-{
+class FetchButtons {
 public:
     virtual ~FetchButtons() = default;
     virtual void setFetchButton(bool enabled, const QString &title) = 0;

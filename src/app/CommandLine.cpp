@@ -3,11 +3,11 @@
 #include "app/EPGController.h"
 #include "app/Settings.h"
 #include "app/StatusLog.h"
-#include "ui/SourceListController.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTextStream>
+
 #include <cstdio>
 
 CommandLineOptions parseCommandLine(const QStringList &arguments)
@@ -32,11 +32,22 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             o.getKey = next(a);
         else if (a == QLatin1String("--set"))
             o.setAssignment = next(a);
+        else if (a == QLatin1String("--convert")) {
+            if (i + 2 >= arguments.size()) {
+                o.error = a + QStringLiteral(" needs XMLTV_FILE and OUTPUT_FOLDER");
+            } else {
+                o.convert = QStringList{arguments.at(i + 1), arguments.at(i + 2)};
+                i += 2;
+            }
+        } else if (a == QLatin1String("--xml"))
+            o.convertXml = true;
         else
             o.error = QStringLiteral("unknown option: ") + a;
         if (!o.error.isEmpty())
             break;
     }
+    if (o.convertXml && !o.convert && o.error.isEmpty())
+        o.error = QStringLiteral("--xml goes with --convert");
     return o;
 }
 
@@ -53,13 +64,16 @@ QString commandLineHelp()
         "  --get KEY          print a setting\n"
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
         "                     autoRunTime as HH:MM)\n"
+        "  --convert XMLTV_FILE OUTPUT_FOLDER [--xml]\n"
+        "                     write TGD day files (and day XMLTV files with --xml) from an\n"
+        "                     XMLTV file, with the current location and channel names\n"
         "  --help             show this text\n");
 }
 
 bool wantsWindow(const CommandLineOptions &o)
 {
-    return !o.help && !o.headless && !o.download && !o.getKey && !o.setAssignment
-        && o.error.isEmpty();
+    return !o.help && !o.headless && !o.download && !o.getKey && !o.setAssignment && !o.convert
+           && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -106,16 +120,14 @@ int runHeadless(const CommandLineOptions &o)
         std::fputs(text.toLocal8Bit().constData(), stdout);
         std::fflush(stdout);
     });
-    SourceListController slc;
     EPGController controller(&log);
-    controller.setSourceList(&slc);
     controller.awakeFromNib();
     QCoreApplication::processEvents();
     int status = 0;
     if (o.download) {
         QEventLoop loop;
         QObject::connect(&controller, &EPGController::fetchFinished, &loop,
-            [&](bool succeeded) { loop.exit(succeeded ? 0 : 1); });
+                         [&](bool succeeded) { loop.exit(succeeded ? 0 : 1); });
         controller.fetchEPG();
         status = loop.exec();
     }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+
 #include <functional>
 #include <optional>
 #include <vector>
@@ -12,10 +13,12 @@ class QTextStream;
 struct CommandLineOptions {
     bool help = false;
     bool headless = false;
-    bool download = false; // --download: fetch the guide
-    std::optional<QString> getKey; // --get KEY
+    bool download = false;                // --download: fetch the guide
+    std::optional<QString> getKey;        // --get KEY
     std::optional<QString> setAssignment; // --set KEY=VALUE
-    QString error; // non-empty when the arguments are unusable
+    std::optional<QStringList> convert;   // --convert XMLTV_FILE OUTPUT_FOLDER
+    bool convertXml = false;              // --xml: day XMLTV files as well
+    QString error;                        // non-empty when the arguments are unusable
 };
 
 CommandLineOptions parseCommandLine(const QStringList &arguments);

@@ -4,10 +4,8 @@
 #include <memory>
 #include <mutex>
 
-namespace Download
-{
-namespace
-{
+namespace Download {
+namespace {
 
 struct Sink {
     QByteArray body;

@@ -5,8 +5,7 @@
 #include <optional>
 
 // A blocking download of a whole resource (http:// or file://) into memory.
-namespace Download
-{
+namespace Download {
 
 struct Limits {
     long connectSeconds = 20; // time to establish the connection

@@ -5,7 +5,7 @@
 #include <QDate>
 #include <QObject>
 #include <QString>
-#include <atomic>
+
 #include <functional>
 
 class SourceListController;
@@ -13,8 +13,7 @@ class StatusLog;
 
 // The application controller: start-up, settings, data folders and the StatusLog.
 // Widget-free; the window (or the headless runner) owns it and supplies the collaborators.
-class EPGController : public QObject
-{
+class EPGController : public QObject {
     Q_OBJECT
 public:
     explicit EPGController(StatusLog *log, QObject *parent = nullptr);
@@ -70,13 +69,11 @@ public:
     // Region name → the provider's location key ("Northern NSW (South)" → "NorthernNSW").
     static QString fixLocationForKR(const QString &location);
     // "http://" + host + the provider's archive path + key + ".zip".
-    static QString archiveURL(
-        const QString &provider, const QString &host, const QString &location);
+    static QString archiveURL(const QString &provider, const QString &host,
+                              const QString &location);
     // The shell command that makes one day's grid page: every path quoted for the shell.
     static QString gridCommand(const QString &scriptPath, const QString &relativeXml);
     static QString shellQuote(const QString &text);
-    // Longest wait for the grid processes at the end of a fetch (12 s).
-    void setGridPause(int milliseconds) { gridPauseMs_ = milliseconds; }
     QString logString() const { return logString_; }
 
 Q_SIGNALS:
@@ -92,14 +89,14 @@ private:
     // Carries `work` out on the UI thread, after every change asked for before it.
     void onUiThread(std::function<void()> work);
     void setButtonsForFetch(bool running);
-    void makeGridPreviews(const QString &output, class GuideConversion &conversion);
     void endFetch(bool succeeded);
 
     StatusLog *log_;
     FetchButtons *buttons_ = nullptr;
     std::function<void()> beep_;
     QString logString_;
-    int gridPauseMs_ = 12000;
+    // Longest wait for the grid processes at the end of a fetch.
+    static constexpr int gridPauseMs_ = 12000;
     QString currentOutputFolder_;
     KeywordStore *kwc_ = nullptr;
     GridPages *gc_ = nullptr;

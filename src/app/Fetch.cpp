@@ -21,8 +21,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 
 const QString kUnzip = QStringLiteral("/usr/bin/unzip");
 const QString kShell = QStringLiteral("/bin/sh");
@@ -158,20 +157,19 @@ void EPGController::fetchDataKR()
     const QString output = Paths::outputFolder();
     QDir().mkpath(output);
 
-    auto row = std::make_shared<GuideDayRow>();
-    row->file = QStringLiteral("Loading...");
-    row->downloaded = 0;
-    row->fileCount = 0;
-    auto progress = [this, &row](int percent) {
+    // Each step shows a fresh placeholder row, so that a view still drawing an earlier
+    // step never sees a later value change under it.
+    auto progress = [this](int percent) {
         if (!slc_)
             return;
-        slc_->updateRow(row, [percent](GuideDayRow &r) { r.downloaded = percent; });
-        slc_->reloadTable();
-    };
-    if (slc_) {
+        auto row = std::make_shared<GuideDayRow>();
+        row->file = QStringLiteral("Loading...");
+        row->downloaded = percent;
+        row->fileCount = 0;
         slc_->setFileList({ row });
         slc_->reloadTable();
-    }
+    };
+    progress(0);
 
     log_->setText(QString());
     printStatus(QStringLiteral("Downloading...\n"));

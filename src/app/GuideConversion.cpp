@@ -1,7 +1,10 @@
 #include "app/GuideConversion.h"
 
-// FIXME(lead): interim body until XMLToEPG lands from the guide branch; converts nothing.
+#include "guide/XMLToEPG.h"
+
 struct GuideConversion::Data {
+    XMLToEPG converter;
+    XMLTVProgrammeList programmes;
 };
 
 GuideConversion::GuideConversion()
@@ -11,11 +14,21 @@ GuideConversion::GuideConversion()
 
 GuideConversion::~GuideConversion() = default;
 
-void GuideConversion::convertToTGD(const QString &) { }
+void GuideConversion::convertToTGD(const QString &folder)
+{
+    d_->programmes = d_->converter.importXML(folder + QStringLiteral("/xmltv.xml"));
+    if (d_->programmes.empty())
+        d_->programmes = d_->converter.importXML(folder + QStringLiteral("/-"));
+    d_->converter.fixData(d_->programmes);
+    dayFiles_ = d_->converter.exportTGD(d_->programmes, folder).files;
+}
 
-void GuideConversion::exportXML(const QString &) { }
+void GuideConversion::exportXML(const QString &folder)
+{
+    d_->converter.exportXML(d_->programmes, folder);
+}
 
 int GuideConversion::programmes() const
 {
-    return 0;
+    return int(d_->programmes.size());
 }

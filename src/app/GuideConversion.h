@@ -5,8 +5,7 @@
 
 // The in-process part of a web-provider fetch: one per fetch, used by its worker only.
 // Holds the normalised programmes between the day files and the grid previews.
-class GuideConversion
-{
+class GuideConversion {
 public:
     GuideConversion();
     ~GuideConversion();

@@ -1,4 +1,5 @@
 #include "app/EPGController.h"
+
 #include "app/FolderWalk.h"
 #include "app/Paths.h"
 #include "app/SystemLog.h"
@@ -9,13 +10,14 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+
 #include <algorithm>
 
 QStringList walkSorted(const QString &folder)
 {
     QStringList entries;
     QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-        QDirIterator::Subdirectories);
+                    QDirIterator::Subdirectories);
     const QDir base(folder);
     while (it.hasNext())
         entries << base.relativeFilePath(it.next());
@@ -36,8 +38,7 @@ QString withoutExtension(const QString &relativePath)
     return ext.isNull() ? relativePath : relativePath.left(relativePath.size() - ext.size() - 1);
 }
 
-namespace
-{
+namespace {
 
 void removeEntry(const QString &path)
 {
@@ -65,7 +66,7 @@ QString EPGController::unFlipDate(const QString &rawDate)
 QString EPGController::fileNameFromDateString(const QString &date)
 {
     return date.mid(4, 4) + QStringLiteral(" - ") + date.mid(2, 2) + QStringLiteral(" - ")
-        + date.mid(0, 2);
+           + date.mid(0, 2);
 }
 
 void EPGController::loadExistingTGDs()
@@ -115,9 +116,8 @@ void EPGController::loadExistingTGDs(const QDate &today)
 void EPGController::deleteCache()
 {
     systemLog(QStringLiteral("deleteCache"));
-    emptyFolder(Paths::outputFolder(),
-        { QStringLiteral("popup.js"), QStringLiteral("xmltv2html.css"),
-            QStringLiteral("xmltv2htmlrc") });
+    emptyFolder(Paths::outputFolder(), {QStringLiteral("popup.js"), QStringLiteral("xmltv2html.css"),
+                                        QStringLiteral("xmltv2htmlrc")});
     const QString support = Paths::applicationSupportFolder();
     emptyFolder(support + QStringLiteral("/cache"));
     emptyFolder(support + QStringLiteral("/database"));

@@ -1,0 +1,585 @@
+#include "guide/XMLToEPG.h"
+
+#include "app/Paths.h"
+#include "app/Settings.h"
+#include "app/SystemLog.h"
+#include "guide/TGDFormat.h"
+#include "guide/XMLTree.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <libxml/tree.h>
+#include <libxml/xmlreader.h>
+
+namespace
+{
+
+const std::string kTv = "tv";
+const std::string kChannel = "channel";
+
+// Header used when the resources folder has no readable "header.xml".
+const char kDefaultHeader[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                              "<!DOCTYPE tv SYSTEM \"xmltv.dtd\">\n"
+                              "<tv generator-info-name=\"Pallaro\">\n";
+
+QString localPath(const QString &url)
+{
+    const QUrl u(url);
+    if (u.isLocalFile())
+        return u.toLocalFile();
+    return url;
+}
+
+bool readDigits(const QString &s, qsizetype at, int count, int &value)
+{
+    value = 0;
+    for (int i = 0; i < count; ++i) {
+        const char16_t c = s.at(at + i).unicode();
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+QByteArray dayKey(const QDate &d)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d", d.year(), d.month(), d.day());
+    return QByteArray(buf);
+}
+
+// Element text and attribute values for a day XMLTV file: markup characters as entities,
+// everything outside 7-bit ASCII as a numeric character reference.
+void appendEscaped(QByteArray &out, const QString &text, bool attribute)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < n && text.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(char16_t(c), text.at(i + 1).unicode());
+            ++i;
+        }
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            continue;
+        case '<':
+            out += "&lt;";
+            continue;
+        case '>':
+            out += "&gt;";
+            continue;
+        case '"':
+            out += attribute ? "&quot;" : "\"";
+            continue;
+        default:
+            break;
+        }
+        // Attribute values would lose TAB and line breaks to normalisation on reading.
+        if (c >= 0x80 || (attribute && (c == '\t' || c == '\n' || c == '\r'))) {
+            out += "&#";
+            out += QByteArray::number(uint(c));
+            out += ';';
+        } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            out += '?'; // not allowed in XML 1.0 at all
+        } else {
+            out += char(c);
+        }
+    }
+}
+
+struct ReaderCapture {
+    QString error;
+};
+
+void captureReaderError(void *arg, xmlErrorPtr e)
+{
+    auto *cap = static_cast<ReaderCapture *>(arg);
+    if (!e || e->level < XML_ERR_ERROR || !cap->error.isEmpty())
+        return;
+    cap->error = QStringLiteral("line %1: %2")
+                     .arg(e->line)
+                     .arg(QString::fromUtf8(e->message ? e->message : "not well-formed").trimmed());
+}
+
+} // namespace
+
+const QStringList &XMLTVProgramme::keys()
+{
+    static const QStringList k = {
+        QStringLiteral("title"),
+        QStringLiteral("rating"),
+        QStringLiteral("category"),
+        QStringLiteral("subtitle"),
+        QStringLiteral("sub-title"),
+        QStringLiteral("description"),
+        QStringLiteral("record"),
+        QStringLiteral("rawChannel"),
+        QStringLiteral("rawStart"),
+        QStringLiteral("rawStop"),
+        QStringLiteral("startDate"),
+        QStringLiteral("stopDate"),
+        QStringLiteral("duration"),
+        QStringLiteral("chanName"),
+        QStringLiteral("displayChan"),
+    };
+    return k;
+}
+
+QVariant XMLTVProgramme::value(const QString &key) const
+{
+    auto opt = [](const auto &o) { return o ? QVariant(*o) : QVariant(); };
+    switch (keys().indexOf(key)) {
+    case 0:
+        return title;
+    case 1:
+        return rating;
+    case 2:
+        return category;
+    case 3:
+        return subtitle;
+    case 4:
+        return subTitle;
+    case 5:
+        return description;
+    case 6:
+        return record;
+    case 7:
+        return opt(rawChannel);
+    case 8:
+        return opt(rawStart);
+    case 9:
+        return opt(rawStop);
+    case 10:
+        return opt(startDate);
+    case 11:
+        return opt(stopDate);
+    case 12:
+        return duration;
+    case 13:
+        return chanName;
+    case 14:
+        return displayChan;
+    default:
+        return {};
+    }
+}
+
+XMLTVProgramme XMLToEPG::readProgramme(const XMLTree &node)
+{
+    auto text = [&node](const char *name) -> std::optional<QString> {
+        if (std::optional<XMLTree> d = node.descendentNamed(std::string(name)))
+            return d->description();
+        return std::nullopt;
+    };
+    XMLTVProgramme p;
+    p.title = text("title").value_or(QString());
+    p.rating = text("rating").value_or(QString());
+    p.category = text("category").value_or(QString());
+    p.description = text("desc").value_or(QString());
+    const std::optional<QString> sub = text("sub-title");
+    p.subTitle = sub.value_or(QString());
+    p.subtitle = (sub ? *sub + QStringLiteral(" [") : QStringLiteral(" [")) + p.category
+        + QLatin1Char(']');
+    // Each raw key is stored only when the ones before it are there.
+    if ((p.rawChannel = node.attributeNamed("channel"))) {
+        if ((p.rawStart = node.attributeNamed("start")))
+            p.rawStop = node.attributeNamed("stop");
+    }
+    return p;
+}
+
+XMLTVProgrammeList XMLToEPG::importTree(const XMLTree &document, bool *foundGuide) const
+{
+    XMLTVProgrammeList out;
+    const std::optional<XMLTree> tv = document.descendentNamed(kTv);
+    if (foundGuide)
+        *foundGuide = tv.has_value();
+    if (!tv)
+        return out;
+    for (const XMLTree &child : tv->children())
+        if (!child.nameEquals(kChannel))
+            out.push_back(readProgramme(child));
+    return out;
+}
+
+XMLTVProgrammeList XMLToEPG::importXML(const QString &url, QString *error, bool *foundGuide) const
+{
+    if (foundGuide)
+        *foundGuide = false;
+    auto fail = [&](const QString &why) {
+        systemLog(QStringLiteral("tree is null"));
+        if (error)
+            *error = why;
+        return XMLTVProgrammeList();
+    };
+    const QString path = localPath(url);
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return fail(path.isEmpty() ? QStringLiteral("no file named") : file.errorString());
+    if (file.size() == 0)
+        return fail(QStringLiteral("the document is empty"));
+    file.close();
+
+    xmltree::installSafeLoader();
+    const QByteArray encodedPath = QFile::encodeName(path);
+    // Errors are collected by the handler below, so the parser's own reporting stays off.
+    xmlTextReaderPtr reader
+        = xmlReaderForFile(encodedPath.constData(), nullptr, xmltree::parseOptions());
+    if (!reader)
+        return fail(QStringLiteral("cannot be read"));
+    ReaderCapture capture;
+    xmlTextReaderSetStructuredErrorHandler(reader, captureReaderError, &capture);
+
+    // The guide element is the last top-level "tv" match of the descendant search. When the
+    // root element is "tv" it is that root, unless a comment or processing instruction
+    // named "tv" follows it; any other shape is left to the whole-tree import.
+    XMLTVProgrammeList out;
+    bool rootSeen = false, rootDone = false, laterMatch = false, needTree = false;
+    int ret = xmlTextReaderRead(reader);
+    while (ret == 1) {
+        const int depth = xmlTextReaderDepth(reader);
+        const int type = xmlTextReaderNodeType(reader);
+        if (depth == 0) {
+            xmlNodePtr node = xmlTextReaderCurrentNode(reader);
+            if (type == XML_READER_TYPE_ELEMENT) {
+                rootSeen = true;
+                if (!XMLTree::treeWithNode(node)->nameEquals(kTv)) {
+                    needTree = true;
+                    break;
+                }
+                rootDone = xmlTextReaderIsEmptyElement(reader) == 1;
+            } else if (type == XML_READER_TYPE_END_ELEMENT) {
+                rootDone = true;
+            } else if (rootDone && node && xmltree::isVisible(node)
+                && XMLTree::treeWithNode(node)->nameEquals(kTv)) {
+                laterMatch = true;
+            }
+            ret = xmlTextReaderRead(reader);
+            continue;
+        }
+        if (depth == 1 && rootSeen && !rootDone && type != XML_READER_TYPE_END_ELEMENT
+            && type != XML_READER_TYPE_WHITESPACE
+            && type != XML_READER_TYPE_SIGNIFICANT_WHITESPACE) {
+            xmlNodePtr node = xmlTextReaderExpand(reader);
+            if (!node) {
+                ret = -1;
+                break;
+            }
+            if (xmltree::isVisible(node)) {
+                const std::optional<XMLTree> child = XMLTree::treeWithNode(node);
+                if (!child->nameEquals(kChannel))
+                    out.push_back(readProgramme(*child));
+            }
+            ret = xmlTextReaderNext(reader);
+            continue;
+        }
+        ret = xmlTextReaderRead(reader);
+    }
+    xmlFreeTextReader(reader);
+
+    if (needTree) {
+        out.clear();
+        QString why;
+        const std::optional<XMLTree> tree = XMLTree::treeWithURL(path, &why);
+        if (!tree)
+            return fail(why);
+        return importTree(*tree, foundGuide);
+    }
+    if (ret < 0 || !rootSeen)
+        return fail(capture.error.isEmpty() ? QStringLiteral("not well-formed") : capture.error);
+    if (foundGuide)
+        *foundGuide = true;
+    if (laterMatch)
+        out.clear();
+    return out;
+}
+
+std::optional<QDateTime> XMLToEPG::stringToDate(const std::optional<QString> &dateString)
+{
+    if (!dateString || dateString->size() <= 11) {
+        systemLog(QStringLiteral("dateString not long enough"));
+        return std::nullopt;
+    }
+    const QString &s = *dateString;
+    qsizetype digits = 0;
+    while (digits < s.size() && s.at(digits).unicode() >= '0' && s.at(digits).unicode() <= '9')
+        ++digits;
+    if (digits != 14 && digits != 12)
+        return std::nullopt;
+    int y, mo, d, h, mi, sec = 0;
+    readDigits(s, 0, 4, y);
+    readDigits(s, 4, 2, mo);
+    readDigits(s, 6, 2, d);
+    readDigits(s, 8, 2, h);
+    readDigits(s, 10, 2, mi);
+    if (digits == 14)
+        readDigits(s, 12, 2, sec);
+    const QDate date(y, mo, d);
+    if (!date.isValid() || h > 23 || mi > 59 || sec > 59)
+        return std::nullopt;
+    const QTime time(h, mi, sec);
+
+    int offset = 0;
+    const qsizetype rest = s.size() - digits;
+    if (rest == 6) {
+        const QChar sign = s.at(digits + 1);
+        int oh, om;
+        if (s.at(digits) != QLatin1Char(' ')
+            || (sign != QLatin1Char('+') && sign != QLatin1Char('-'))
+            || !readDigits(s, digits + 2, 2, oh) || !readDigits(s, digits + 4, 2, om) || oh > 14
+            || om > 59)
+            return std::nullopt;
+        offset = (oh * 3600 + om * 60) * (sign == QLatin1Char('-') ? -1 : 1);
+    } else if (rest != 0) {
+        return std::nullopt;
+    }
+    if (offset != 0)
+        return QDateTime(date, time, Qt::OffsetFromUTC, offset);
+    // UTC (XMLTV's meaning of a time without offset): show the local wall-clock time of
+    // this very instant, so a guide crossing a daylight-saving change keeps true times.
+    const QDateTime utc(date, time, Qt::UTC);
+    return utc.toOffsetFromUtc(utc.toLocalTime().offsetFromUtc());
+}
+
+std::pair<QString, QString> XMLToEPG::fixChannel(const QString &identifier)
+{
+    const QString n = identifier.toLower();
+    auto has = [&n](const char *pattern) { return n.contains(QLatin1String(pattern)); };
+    auto result = [](const char *name, const char *key) {
+        return std::pair<QString, QString>(QString::fromLatin1(name), QString::fromLatin1(key));
+    };
+    if (has("nine") || has("9"))
+        return result("Nine", "9");
+    if (has("nbn") || has("win") || has("8"))
+        return result("NBN/WIN", "8");
+    if (has("seven") || has("7"))
+        return result("Seven", "7");
+    if (has("prim") || has("6"))
+        return result("Prime", "6,61");
+    if ((has("southern") || has("sc")) && !(has("ten") && has("10")))
+        return result("Southern Cross", "6,61");
+    if (has("tdt") || has("11"))
+        return result("TDT", "11");
+    if (has("ten") || has("10") || has("5")) {
+        if (has("sc10") || has("5") || has("southern") || has("10nth"))
+            return result("SC10", "5");
+        return result("TEN", "1,10");
+    }
+    if (has("abc") || has("2")) {
+        if (has("abc2") || has("21"))
+            return result("ABC2", "21");
+        return result("ABC", "2");
+    }
+    if (has("sbs") || has("3")) {
+        if (has("news") || has("sbsd") || has("digital") || has("33"))
+            return result("SBS News", "33");
+        if (has("31"))
+            return result("Channel 31", "Channel 31");
+        return result("SBS", "3");
+    }
+    return { identifier, identifier };
+}
+
+bool XMLToEPG::excludedForLocation(const QString &rawChannel, const QString &location)
+{
+    static const QStringList north
+        = { QStringLiteral("WIN"), QStringLiteral("10Cap"), QStringLiteral("PrimS") };
+    static const QStringList south
+        = { QStringLiteral("NBN"), QStringLiteral("10Nth"), QStringLiteral("PrimN") };
+    if (location == QLatin1String("Northern NSW (North)"))
+        return north.contains(rawChannel);
+    if (location == QLatin1String("Northern NSW (South)"))
+        return south.contains(rawChannel);
+    return false;
+}
+
+void XMLToEPG::fixData(XMLTVProgrammeList &programmes) const
+{
+    const bool oldStyle = Settings::boolean(QStringLiteral("useOldStyleNames"));
+    const QString location = Settings::string(QStringLiteral("location"));
+    QHash<QString, std::pair<QString, QString>> mapped;
+    for (XMLTVProgramme &p : programmes) {
+        p.startDate = stringToDate(p.rawStart);
+        p.stopDate = stringToDate(p.rawStop);
+        // Measured between the true instants, so a programme spanning a clock change
+        // keeps its real length.
+        p.duration = p.startDate && p.stopDate
+            ? int((p.stopDate->toMSecsSinceEpoch() - p.startDate->toMSecsSinceEpoch()) / 60000)
+            : 0;
+        const QString raw = p.rawChannel.value_or(QString());
+        auto it = mapped.constFind(raw);
+        if (it == mapped.cend())
+            it = mapped.insert(raw, fixChannel(raw));
+        if (oldStyle) {
+            p.chanName = raw;
+            p.displayChan = raw;
+        } else {
+            p.displayChan = it->first;
+            p.chanName = it->second;
+        }
+    }
+    programmes.erase(std::remove_if(programmes.begin(), programmes.end(),
+                         [&location](const XMLTVProgramme &p) {
+                             return excludedForLocation(p.rawChannel.value_or(QString()), location);
+                         }),
+        programmes.end());
+    std::stable_sort(
+        programmes.begin(), programmes.end(), [](const XMLTVProgramme &a, const XMLTVProgramme &b) {
+            if (!a.startDate || !b.startDate)
+                return a.startDate.has_value() && !b.startDate.has_value();
+            return a.startDate->toMSecsSinceEpoch() < b.startDate->toMSecsSinceEpoch();
+        });
+}
+
+namespace
+{
+
+// Writes one day file whole, replacing what was there.
+bool writeWhole(const QString &path, const QByteArray &content, QString &error)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size() || !f.commit()) {
+        if (error.isEmpty())
+            error = path + QStringLiteral(": ") + f.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QString &folder) const
+{
+    ExportResult result;
+    QByteArray day, content;
+    int inFile = 0;
+    auto flush = [&] {
+        if (day.isEmpty())
+            return;
+        if (writeWhole(
+                folder + QLatin1Char('/') + QString::fromLatin1(day) + QStringLiteral(".tgd"),
+                content, result.error)) {
+            ++result.files;
+            result.programmes += inFile;
+        }
+        content.clear();
+        inFile = 0;
+    };
+    QStringList fields;
+    for (const XMLTVProgramme &p : programmes) {
+        if (!p.startDate) {
+            systemLog(QStringLiteral("programme without a start time not written: ") + p.title);
+            ++result.skipped;
+            continue;
+        }
+        const QDate d = p.startDate->date();
+        const QTime t = p.startDate->time();
+        const QByteArray key = dayKey(d);
+        if (key != day) {
+            flush();
+            day = key;
+        }
+        char start[32];
+        std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d", d.year(), d.month(), d.day(),
+            t.hour(), t.minute());
+        fields = { p.chanName, QString::fromLatin1(start), QString::number(p.duration), p.title,
+            p.subtitle, p.description, p.rating, p.record };
+        content += tgd::encodeLine(fields, false);
+        ++inFile;
+    }
+    flush();
+    return result;
+}
+
+ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QString &folder) const
+{
+    ExportResult result;
+    if (programmes.empty())
+        return result;
+
+    QStringList channels;
+    {
+        QSet<QString> seen;
+        for (const XMLTVProgramme &p : programmes)
+            if (p.rawChannel && !seen.contains(*p.rawChannel)) {
+                seen.insert(*p.rawChannel);
+                channels << *p.rawChannel;
+            }
+    }
+    systemLog(QStringLiteral("XMLTV day files list %1 channels: %2")
+                  .arg(channels.size())
+                  .arg(channels.join(QStringLiteral(", "))));
+
+    QByteArray header;
+    QFile headerFile(Paths::resourcesFolder() + QStringLiteral("header.xml"));
+    if (headerFile.open(QIODevice::ReadOnly))
+        header = headerFile.readAll();
+    if (header.isEmpty()) {
+        systemLog(QStringLiteral("header.xml missing or empty; using the built-in header"));
+        header = kDefaultHeader;
+    }
+    QByteArray channelBlock;
+    for (const QString &c : channels) {
+        channelBlock += "<channel id=\"";
+        appendEscaped(channelBlock, c, true);
+        channelBlock += "\">\n<display-name lang=\"en\">";
+        appendEscaped(channelBlock, c, false);
+        channelBlock += "</display-name>\n</channel>\n";
+    }
+
+    QByteArray day, content;
+    int inFile = 0;
+    auto flush = [&] {
+        if (day.isEmpty())
+            return;
+        content += "</tv>\n";
+        if (writeWhole(
+                folder + QLatin1Char('/') + QString::fromLatin1(day) + QStringLiteral(".xml"),
+                content, result.error)) {
+            ++result.files;
+            result.programmes += inFile;
+        }
+        content.clear();
+        inFile = 0;
+    };
+    for (const XMLTVProgramme &p : programmes) {
+        if (!p.startDate) {
+            ++result.skipped; // no day to put it in; exportTGD has logged it
+            continue;
+        }
+        const QByteArray key = dayKey(p.startDate->date());
+        if (key != day) {
+            flush();
+            day = key;
+            content = header + channelBlock;
+        }
+        content += "<programme start=\"";
+        appendEscaped(content, p.rawStart.value_or(QString()), true);
+        content += "\" stop=\"";
+        appendEscaped(content, p.rawStop.value_or(QString()), true);
+        content += "\" channel=\"";
+        appendEscaped(content, p.rawChannel.value_or(QString()), true);
+        content += "\">\n<title lang=\"en\">";
+        appendEscaped(content, p.title, false);
+        content += "</title>\n<sub-title lang=\"en\">";
+        appendEscaped(content, p.subTitle, false);
+        content += "</sub-title>\n<desc lang=\"en\">";
+        appendEscaped(content, p.description, false);
+        content += "</desc>\n<category lang=\"en\">";
+        appendEscaped(content, p.category, false);
+        content += "</category>\n<rating system=\"CTVA\">\n<value>";
+        appendEscaped(content, p.rating, false);
+        content += "</value>\n</rating>\n</programme>\n";
+        ++inFile;
+    }
+    flush();
+    return result;
+}
