@@ -29,3 +29,12 @@ public:
     // Installs the scheduled run when on is true, removes it otherwise.
     virtual void setAutoRun(bool on) = 0;
 };
+
+// The Fetch and Upload buttons of the window. Called on the UI thread only, in the order
+// the fetch asked for the changes.
+class FetchButtons {
+public:
+    virtual ~FetchButtons() = default;
+    virtual void setFetchButton(bool enabled, const QString &title) = 0;
+    virtual void setUploadEnabled(bool enabled) = 0;
+};

@@ -9,6 +9,7 @@
 #include "ui/TGDPickerController.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTextStream>
 #include <cstdio>
 
@@ -30,6 +31,8 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             o.headless = true;
         else if (a == QLatin1String("--reload"))
             o.reload = true;
+        else if (a == QLatin1String("--download"))
+            o.download = true;
         else if (a == QLatin1String("--get"))
             o.getKey = next(a);
         else if (a == QLatin1String("--set"))
@@ -67,6 +70,8 @@ QString commandLineHelp()
         "  --headless         run without a window; the StatusLog goes to standard output\n"
         "  --reload           (with --headless) reread the day files, apply the keyword\n"
         "                     rules and write the record marks back\n"
+        "  --download         fetch the guide (with --headless: exit 0 when day files\n"
+        "                     were made)\n"
         "  --get KEY          print a setting\n"
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
         "                     autoRunTime as HH:MM)\n"
@@ -81,8 +86,8 @@ QString commandLineHelp()
 
 bool wantsWindow(const CommandLineOptions &o)
 {
-    return !o.help && !o.headless && !o.reload && !o.getKey && !o.setAssignment && !o.convert
-           && !o.upload && o.error.isEmpty();
+    return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
+           && !o.convert && !o.upload && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -141,7 +146,16 @@ int runHeadless(const CommandLineOptions &options)
     controller.setKeywordStore(&kwc);
     controller.awakeFromNib();
     kwc.loadRules();
+    QCoreApplication::processEvents();
     int status = 0;
+    if (options.download) {
+        QEventLoop loop;
+        QObject::connect(&controller, &EPGController::fetchFinished, &loop,
+                         [&](bool succeeded) { loop.exit(succeeded ? 0 : 1); });
+        controller.fetchEPG();
+        if (loop.exec() != 0)
+            status = 1;
+    }
     if (options.reload) {
         if (kwc.runReloadCycle(QString()))
             log.printStatus(
@@ -152,7 +166,7 @@ int runHeadless(const CommandLineOptions &options)
             status = 1;
         }
     }
-    // A reload asked for by another command (after a fetch) finishes before the exit.
+    // A reload asked for by another command (after a fetch) finishes before going on.
     kwc.waitForIdle();
     QCoreApplication::processEvents();
     if (options.upload) {

@@ -13,6 +13,7 @@ struct CommandLineOptions {
     bool help = false;
     bool headless = false;
     std::optional<QString> getKey; // --get KEY
+    bool download = false;                // --download: fetch the guide
     std::optional<QString> setAssignment; // --set KEY=VALUE
     std::optional<QStringList> convert;   // --convert XMLTV_FILE OUTPUT_FOLDER
     bool convertXml = false;              // --xml: day XMLTV files as well

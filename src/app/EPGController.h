@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+#include <functional>
+
 class SourceListController;
 class StatusLog;
 class USBFunctions;
@@ -81,11 +83,48 @@ public:
     using BeepFunction = void (*)();
     static void setBeepFunction(BeepFunction beep);
 
+    // Fetch. fetchEPG disables the buttons, empties the transcript and starts the worker for
+    // the setting "provider"; it returns at once. UI thread. The controller must outlive
+    // the worker: wait for fetchFinished before destroying it.
+    void setFetchButtons(FetchButtons *buttons) { buttons_ = buttons; }
+    // The system beep at the end of a fetch; carried out on the UI thread.
+    void setBeep(std::function<void()> beep) { beep_ = std::move(beep); }
+    void fetchEPG();
+    // The web-provider fetch: download, unzip, convert, grid previews, rescan. Worker body.
+    void fetchDataKR();
+    // The script-based fetch. Worker body.
+    void fetchDataUK();
+    // Region name → the provider's location key ("Northern NSW (South)" → "NorthernNSW").
+    static QString fixLocationForKR(const QString &location);
+    // "http://" + host + the provider's archive path + key + ".zip".
+    static QString archiveURL(const QString &provider, const QString &host,
+                              const QString &location);
+    // The shell command that makes one day's grid page: every path quoted for the shell.
+    static QString gridCommand(const QString &scriptPath, const QString &relativeXml);
+    static QString shellQuote(const QString &text);
+    QString logString() const { return logString_; }
+
+Q_SIGNALS:
+    // A fetch worker has ended, after the buttons came back; succeeded when day files
+    // were written. Emitted on the UI thread.
+    void fetchFinished(bool succeeded);
+
+public:
     StatusLog *statusLog() const { return log_; }
     QString currentOutputFolder() const { return currentOutputFolder_; }
 
 private:
+    // Carries `work` out on the UI thread, after every change asked for before it.
+    void onUiThread(std::function<void()> work);
+    void setButtonsForFetch(bool running);
+    void endFetch(bool succeeded);
+
     StatusLog *log_;
+    FetchButtons *buttons_ = nullptr;
+    std::function<void()> beep_;
+    QString logString_;
+    // Longest wait for the grid processes at the end of a fetch.
+    static constexpr int gridPauseMs_ = 12000;
     QString currentOutputFolder_;
     KeywordStore *kwc_ = nullptr;
     GridPages *gc_ = nullptr;

@@ -1,5 +1,6 @@
 #include "app/EPGController.h"
 
+#include "app/FolderWalk.h"
 #include "app/Paths.h"
 #include "app/SystemLog.h"
 #include "guide/TGDFormat.h"
@@ -12,9 +13,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// Every entry below `folder`, by relative path, sorted so that day files come in date order.
 QStringList walkSorted(const QString &folder)
 {
     QStringList entries;
@@ -39,6 +37,8 @@ QString withoutExtension(const QString &relativePath)
     const QString ext = extensionOf(relativePath);
     return ext.isNull() ? relativePath : relativePath.left(relativePath.size() - ext.size() - 1);
 }
+
+namespace {
 
 void removeEntry(const QString &path)
 {

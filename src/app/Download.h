@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// A blocking download of a whole resource (http:// or file://) into memory.
+namespace Download {
+
+struct Limits {
+    long connectSeconds = 20; // time to establish the connection
+    long totalSeconds = 300; // time for the whole transfer
+    qint64 maxBytes = 512 * 1024 * 1024; // larger answers are refused
+};
+
+// The body of a successful answer. Nothing when the transfer failed, the HTTP status lay
+// outside 200-299, or the answer was empty: "the download brought nothing". Redirects are
+// followed only to http:// URLs. `why` receives a one-line reason on failure. Any thread.
+std::optional<QByteArray> whole(
+    const QString &url, const Limits &limits = {}, QString *why = nullptr);
+
+} // namespace Download

@@ -1,0 +1,100 @@
+#include "app/Download.h"
+#include "app/EPGController.h"
+#include "support/TempHome.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// What /bin/sh makes of `word` as one argument.
+QString shellReads(const QString &word)
+{
+    QProcess sh;
+    sh.start("/bin/sh", { "-c", "printf '%s|' " + word });
+    sh.waitForFinished();
+    return QString::fromUtf8(sh.readAllStandardOutput());
+}
+
+} // namespace
+
+TEST(FixLocationForKR, RegionNamesBecomeTheProvidersKeys)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        { "Sydney", "Sydney" },
+        { "Central Coast", "CentralCoastNSW" },
+        { "Northern NSW (North)", "NorthernNSW" },
+        { "Northern NSW (South)", "NorthernNSW" },
+        { "Mildura/Sunraysia", "MilduraSunraysia" },
+        { "Western VIC", "WesternVictoria" },
+        { "Eastern VIC", "EasternVictoria" },
+        { "Gold Coast", "GoldCoast" },
+        // "and" goes wherever it stands, case-sensitively.
+        { "Queensland", "Queensl" },
+        { "Riverland", "Riverl" },
+        { "AND Andandover", "ANDAndover" },
+        { "Spencer Gulf", "SpencerGulf" },
+        { "", "" },
+    };
+    for (const auto &[region, key] : cases)
+        EXPECT_EQ(EPGController::fixLocationForKR(region), key) << region;
+}
+
+TEST(ArchiveURL, ProviderChoosesThePath)
+{
+    EXPECT_EQ(EPGController::archiveURL("", "guide.example:8080", "Sydney"),
+        "http://guide.example:8080/myxmltv/xmltvSydney.zip");
+    EXPECT_EQ(EPGController::archiveURL("Korrin2", "h", "Central Coast"),
+        "http://h/dwxmltv/xmltvCentralCoastNSW.zip");
+    EXPECT_EQ(
+        EPGController::archiveURL("korrin2", "h", "Sydney"), "http://h/myxmltv/xmltvSydney.zip");
+    EXPECT_EQ(EPGController::archiveURL("Other", "h", "Northern NSW (South)"),
+        "http://h/myxmltv/xmltvNorthernNSW.zip");
+    // A region typed by hand cannot turn the rest into a query or fragment.
+    EXPECT_EQ(EPGController::archiveURL("", "h", "Albury/Wodonga?x#y"),
+        "http://h/myxmltv/xmltvAlbury/Wodonga%3Fx%23y.zip");
+}
+
+TEST(GridCommand, EveryPathReachesTheShellAsOneUnchangedWord)
+{
+    const QStringList nasty = { "plain", "with blank", "it's", "$HOME", "`id`", "a;b", "\"q\"",
+        "back\\slash", "*", "new\nline", "" };
+    for (const QString &text : nasty)
+        EXPECT_EQ(shellReads(EPGController::shellQuote(text)), text + "|") << text.toStdString();
+
+    EXPECT_EQ(EPGController::gridCommand("/opt/p/xmltv2html.rb", "20261205.xml"),
+        "/usr/bin/ruby '/opt/p/xmltv2html.rb' < '20261205.xml' > '20261205.html'");
+    EXPECT_EQ(EPGController::gridCommand("/a b/it's/x.rb", "d/$x.y.xml"),
+        "/usr/bin/ruby '/a b/it'\\''s/x.rb' < 'd/$x.y.xml' > 'd/$x.y.html'");
+}
+
+TEST(GridCommand, RunsTheScriptOnTheDayFileWhateverTheNames)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/prog 'x' $y;z";
+    ASSERT_TRUE(writeFile(folder + "/script.rb", "print $stdin.read.upcase\n"));
+    ASSERT_TRUE(writeFile(dir.path() + "/a b$c.xml", "day"));
+    QProcess sh;
+    sh.setWorkingDirectory(dir.path());
+    sh.start("/bin/sh", { "-c", EPGController::gridCommand(folder + "/script.rb", "a b$c.xml") });
+    ASSERT_TRUE(sh.waitForFinished());
+    EXPECT_EQ(sh.exitCode(), 0) << sh.readAllStandardError().toStdString();
+    EXPECT_EQ(readFile(dir.path() + "/a b$c.html"), "DAY");
+}
+
+TEST(Download, LocalFilesAndRefusedSchemes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(writeFile(dir.path() + "/a.zip", "PK-bytes"));
+    QString why;
+    EXPECT_EQ(Download::whole("file://" + dir.path() + "/a.zip").value_or("none"), "PK-bytes");
+    EXPECT_FALSE(Download::whole("file://" + dir.path() + "/missing.zip", {}, &why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(Download::whole("ftp://127.0.0.1:1/x.zip", {}, &why));
+    ASSERT_TRUE(writeFile(dir.path() + "/empty.zip", ""));
+    EXPECT_FALSE(Download::whole("file://" + dir.path() + "/empty.zip"));
+    Download::Limits small;
+    small.maxBytes = 4;
+    EXPECT_FALSE(Download::whole("file://" + dir.path() + "/a.zip", small));
+}
