@@ -125,6 +125,9 @@ MainWindow::MainWindow()
     auto *prefsButton = new QPushButton(tr("Preferences..."));
     prefsButton->setObjectName("prefsButton");
     connect(prefsButton, &QPushButton::clicked, this, &MainWindow::openPrefsSheet);
+    controller_->setFetchButtons(this);
+    controller_->setBeep([] { QApplication::beep(); });
+    connect(fetchButton_, &QPushButton::clicked, this, [this] { controller_->fetchEPG(); });
 
     auto *left = new QVBoxLayout;
     left->addWidget(modeList_);
@@ -212,4 +215,15 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->ignore();
     if (!closeFader_->isRunning())
         closeFader_->start();
+}
+
+void MainWindow::setFetchButton(bool enabled, const QString &title)
+{
+    fetchButton_->setEnabled(enabled);
+    fetchButton_->setText(title);
+}
+
+void MainWindow::setUploadEnabled(bool enabled)
+{
+    uploadButton_->setEnabled(enabled);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Collaborators.h"
 #include "ui/ModeController.h"
 
 #include <QMainWindow>
@@ -23,7 +24,7 @@ class WindowFader;
 
 // The single main window: mode list, guide-day list, the four mode pages and the StatusLog.
 // It owns the controllers and adapts them to widgets; the logic lives in the core.
-class MainWindow : public QMainWindow, public ModeView {
+class MainWindow : public QMainWindow, public ModeView, public FetchButtons {
     Q_OBJECT
 public:
     MainWindow();
@@ -54,6 +55,10 @@ public:
     void showTab(int index) override;
     int tabIndexForIdentifier(const QString &identifier) const override;
     void selectModeRow(int row) override;
+
+    // FetchButtons
+    void setFetchButton(bool enabled, const QString &title) override;
+    void setUploadEnabled(bool enabled) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
