@@ -1,5 +1,7 @@
 #include "ui/KeywordController.h"
 
+#include "app/FolderWalk.h"
+
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/SystemLog.h"
@@ -50,18 +52,6 @@ QString identityOf(const TGDEntry &e)
 {
     return e.fileNameDataIsFrom + QLatin1Char('\t') + e.channel + QLatin1Char('\t') + e.rawStart
         + QLatin1Char('\t') + e.title;
-}
-
-QStringList walkSorted(const QString &folder)
-{
-    QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-        QDirIterator::Subdirectories);
-    const QDir base(folder);
-    while (it.hasNext())
-        entries << base.relativeFilePath(it.next());
-    std::sort(entries.begin(), entries.end());
-    return entries;
 }
 
 bool writeWhole(const QString &path, const QByteArray &bytes)
