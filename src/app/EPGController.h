@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Collaborators.h"
+#include "app/UiQueue.h"
 
 #include <QDate>
 #include <QObject>
@@ -115,11 +116,11 @@ public:
 
 private:
     // Carries `work` out on the UI thread, after every change asked for before it.
-    void onUiThread(std::function<void()> work);
     void setButtonsForFetch(bool running);
     void endFetch(bool succeeded);
 
     StatusLog *log_;
+    UiQueue ui_{this};
     FetchButtons *buttons_ = nullptr;
     std::function<void()> beep_;
     QString logString_;

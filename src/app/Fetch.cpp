@@ -105,16 +105,6 @@ QString EPGController::gridCommand(const QString &scriptPath, const QString &rel
         .arg(shellQuote(scriptPath), shellQuote(relativeXml), shellQuote(page));
 }
 
-void EPGController::onUiThread(std::function<void()> work)
-{
-    if (QThread::currentThread() == thread()) {
-        work();
-        return;
-    }
-    // Queued calls from one thread are carried out in the order they were made.
-    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
-}
-
 void EPGController::setButtonsForFetch(bool running)
 {
     if (!buttons_)
@@ -126,7 +116,7 @@ void EPGController::setButtonsForFetch(bool running)
 
 void EPGController::endFetch(bool succeeded)
 {
-    onUiThread([this, succeeded] {
+    ui_.run([this, succeeded] {
         setButtonsForFetch(false);
         Q_EMIT fetchFinished(succeeded);
     });
@@ -242,7 +232,7 @@ void EPGController::fetchDataKR()
     loadExistingTGDs();
     if (kwc_)
         kwc_->reloadData(QStringLiteral("NoSave"));
-    onUiThread([this] {
+    ui_.run([this] {
         if (beep_)
             beep_();
     });
@@ -260,7 +250,7 @@ void EPGController::fetchDataKR()
         while (waited.elapsed() < gridPauseMs_ && anyRunning())
             QThread::msleep(100);
         printStatus(QStringLiteral(" Done\n"));
-        onUiThread([this] {
+        ui_.run([this] {
             if (gc_)
                 gc_->loadPages();
         });

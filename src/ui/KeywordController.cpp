@@ -219,22 +219,6 @@ void KeywordController::waitForIdle()
         idle_.wait(&stateMutex_);
 }
 
-void KeywordController::onUiThread(std::function<void()> fn)
-{
-    if (QThread::currentThread() == thread() && uiPending_.loadAcquire() == 0) {
-        fn();
-        return;
-    }
-    uiPending_.fetchAndAddOrdered(1);
-    QMetaObject::invokeMethod(
-        this,
-        [this, fn = std::move(fn)] {
-            fn();
-            uiPending_.fetchAndAddOrdered(-1);
-        },
-        Qt::QueuedConnection);
-}
-
 // ---- edits --------------------------------------------------------------------------
 
 TGDEntryPtr KeywordController::currentEntry(const TGDEntryPtr &entry)
@@ -580,7 +564,7 @@ bool KeywordController::runReloadCycle(const QString &mode)
 {
     beginExclusive();
     bool ok = true;
-    onUiThread([this] {
+    ui_.run([this] {
         if (views_)
             views_->showSpinner(true);
     });
@@ -598,12 +582,12 @@ bool KeywordController::runReloadCycle(const QString &mode)
         anyRun = updateMatchesLocked(int(i), true) || anyRun;
     if (anyRun)
         writeKeywordFile();
-    onUiThread([this] {
+    ui_.run([this] {
         if (views_)
             views_->reloadRuleTable();
     });
     ok = writeOutDataLocked() && ok;
-    onUiThread([this] {
+    ui_.run([this] {
         if (noc_)
             noc_->nowOn();
     });
@@ -611,7 +595,7 @@ bool KeywordController::runReloadCycle(const QString &mode)
         table_->setFileList({});
         table_->reloadTable();
     }
-    onUiThread([this] {
+    ui_.run([this] {
         if (views_)
             views_->showSpinner(false);
     });

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/Collaborators.h"
+#include "app/UiQueue.h"
 #include "guide/TGDEntry.h"
 #include "ui/KeywordRule.h"
 
-#include <QAtomicInt>
 #include <QDate>
 #include <QHash>
 #include <QMutex>
@@ -124,7 +124,6 @@ private:
     void writeKeywordFile();
     const Folded &folded(size_t i);
     TGDEntryPtr currentEntry(const TGDEntryPtr &entry);
-    void onUiThread(std::function<void()> fn);
     QString outputPath() const;
 
     SourceListController *slc_;
@@ -153,6 +152,6 @@ private:
     int depth_ = 0;
     std::deque<std::function<void()>> pending_;
 
-    QAtomicInt uiPending_;
+    UiQueue ui_{this};
     std::thread startupWorker_;
 };

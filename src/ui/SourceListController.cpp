@@ -3,7 +3,6 @@
 #include "ui/KeywordController.h"
 #include "ui/TGDPickerController.h"
 
-#include <QThread>
 #include <algorithm>
 
 QVariant GuideDayRow::value(const QString &key) const
@@ -42,7 +41,10 @@ void SourceListController::setFileList(const GuideDayRows &rows)
 
 void SourceListController::reloadTable()
 {
-    showOnUiThread(fileList());
+    ui_.run([this, snapshot = fileList()] {
+        if (view_)
+            view_->showRows(snapshot);
+    });
 }
 
 void SourceListController::setCount(int count, const QString &date)
@@ -80,23 +82,6 @@ void SourceListController::updateRow(
 QString SourceListController::flipName(const QString &date)
 {
     return date.mid(4, 4) + date.mid(2, 2) + date.mid(0, 2);
-}
-
-void SourceListController::showOnUiThread(GuideDayRows snapshot)
-{
-    if (QThread::currentThread() == thread()) {
-        if (view_)
-            view_->showRows(snapshot);
-        return;
-    }
-    // Queued calls from one thread keep their order.
-    QMetaObject::invokeMethod(
-        this,
-        [this, snapshot = std::move(snapshot)] {
-            if (view_)
-                view_->showRows(snapshot);
-        },
-        Qt::QueuedConnection);
 }
 
 void SourceListController::tableViewSelectionDidChange(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/UiQueue.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -80,11 +82,10 @@ public:
     static QString flipName(const QString &date);
 
 private:
-    void showOnUiThread(GuideDayRows snapshot);
-
     mutable QMutex mutex_;
     GuideDayRows fileList_;
     DayListView *view_ = nullptr;
+    UiQueue ui_{this};
     KeywordController *kwc_ = nullptr;
     TGDPickerController *tgdController_ = nullptr;
     std::function<void(int)> displayPage_;

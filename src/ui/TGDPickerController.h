@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/UiQueue.h"
 #include "guide/TGDEntry.h"
 
-#include <QAtomicInt>
 #include <QObject>
 #include <functional>
 
@@ -35,9 +35,8 @@ public:
     void endSearch();
 
 private:
-    void onUiThread(std::function<void()> fn);
 
     TGDEntryList fileData_;
     ProgrammeListView *view_ = nullptr;
-    QAtomicInt pending_;
+    UiQueue ui_{this};
 };
