@@ -80,15 +80,13 @@ public:
     using FtpPublisher
         = std::function<bool(const QString &localPath, const QString &destinationUrl)>;
     void setFtpPublisher(FtpPublisher publisher) { ftpPublisher_ = std::move(publisher); }
-    // The system beep; the window sets it (the core has no QApplication).
-    using BeepFunction = void (*)();
-    static void setBeepFunction(BeepFunction beep);
 
     // Fetch. fetchEPG disables the buttons, empties the transcript and starts the worker for
     // the setting "provider"; it returns at once. UI thread. The controller must outlive
     // the worker: wait for fetchFinished before destroying it.
     void setFetchButtons(FetchButtons *buttons) { buttons_ = buttons; }
-    // The system beep at the end of a fetch; carried out on the UI thread.
+    // The system beep at the end of a fetch or an upload; the window sets it (the core has
+    // no QApplication). Carried out on the UI thread.
     void setBeep(std::function<void()> beep) { beep_ = std::move(beep); }
     void fetchEPG();
     // The web-provider fetch: download, unzip, convert, grid previews, rescan. Worker body.

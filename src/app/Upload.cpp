@@ -14,18 +14,11 @@
 
 namespace
 {
-EPGController::BeepFunction beepFunction = nullptr;
-
 bool usesUSB()
 {
     return Settings::string(QStringLiteral("connectionMethod")) == QLatin1String("USB");
 }
 } // namespace
-
-void EPGController::setBeepFunction(BeepFunction beep)
-{
-    beepFunction = beep;
-}
 
 QString EPGController::recorderFolder()
 {
@@ -78,8 +71,8 @@ bool EPGController::uploadEPG()
         ok = checkNumbersOnToppy(static_cast<int>(rows.size())) && ok;
         usbf_->closeDevice(context_.get());
     }
-    if (beepFunction)
-        beepFunction();
+    if (beep_)
+        beep_();
     return ok;
 }
 

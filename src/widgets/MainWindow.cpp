@@ -67,7 +67,6 @@ MainWindow::MainWindow()
     slc_->setKeywordController(kwc_);
     slc_->setProgrammeTable(programmes_);
     controller_->setKeywordStore(kwc_);
-    EPGController::setBeepFunction(+[] { QApplication::beep(); });
 
     auto *dayList = new QTableView;
     dayList->setObjectName("dayList");

@@ -43,7 +43,7 @@ protected:
         usb::timeLimits = usb::TimeLimits {};
         usb::timeLimits.recvNoData = 2;
         beeps = 0;
-        EPGController::setBeepFunction(countBeep);
+        controller.setBeep(countBeep);
         controller.setSourceList(&slc);
         controller.setKeywordStore(&keywords);
         controller.awakeFromNib();
@@ -53,7 +53,6 @@ protected:
     void TearDown() override
     {
         USBFunctions::setTransportFactory({});
-        EPGController::setBeepFunction(nullptr);
         setUsbOutSink({});
         usb::timeLimits = usb::TimeLimits {};
     }
