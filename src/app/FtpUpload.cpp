@@ -1,10 +1,5 @@
 #include "app/FtpUpload.h"
 
-#include "app/StatusLog.h"
-#include "device/PublishPicture.h"
-
-#include <QUrl>
-
 namespace FtpUpload
 {
 
@@ -14,15 +9,6 @@ QString destinationURL(const QString &ftpURL, const QString &fileName)
     if (!url.endsWith(QLatin1Char('/')))
         url += QLatin1Char('/');
     return url + fileName;
-}
-
-bool uploadPath(const QString &localPath, const QString &ftpURL, StatusLog &log)
-{
-    const QString fileName = localPath.section(QLatin1Char('/'), -1);
-    PublishPicture publisher;
-    const bool stored = publisher.publish(localPath, QUrl(destinationURL(ftpURL, fileName)));
-    log.printStatus(stored ? QStringLiteral("Done\n") : QStringLiteral("Failed\n"));
-    return stored;
 }
 
 } // namespace FtpUpload

@@ -1,3 +1,4 @@
+#include "app/EPGController.h"
 #include "app/FtpUpload.h"
 #include "app/StatusLog.h"
 #include "device/PublishPicture.h"
@@ -6,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <iostream>
 
@@ -58,13 +60,21 @@ protected:
     std::unique_ptr<PyFtpServer> server;
     QStringList days;
     StatusLog status;
+    EPGController controller { &status };
+
+    // One day file to the folder URL, as the upload loop sends it.
+    bool upload(const QString &day, const QString &folder)
+    {
+        return controller.uploadPath(
+            day, QUrl(FtpUpload::destinationURL(folder, day.section('/', -1))));
+    }
 };
 
 TEST_F(RealServer, StoresEveryDayUnderItsNameReplacingTheOlderOne)
 {
     ASSERT_TRUE(writeFile(root + "/epg/20261205.tgd", "an older, longer version of the day"));
     for (const QString &day : days)
-        EXPECT_TRUE(FtpUpload::uploadPath(day, folderURL("/epg"), status));
+        EXPECT_TRUE(upload(day, folderURL("/epg")));
 
     EXPECT_EQ(status.text(), "Done\nDone\n");
     EXPECT_EQ(serverFiles("/epg"), (QStringList { "20261205.tgd", "20261206.tgd" }));
@@ -77,9 +87,9 @@ TEST_F(RealServer, StoresEveryDayUnderItsNameReplacingTheOlderOne)
 
 TEST_F(RealServer, FolderUrlWithOrWithoutFinalSlashAndNestedFolders)
 {
-    EXPECT_TRUE(FtpUpload::uploadPath(days[0], folderURL("/epg/"), status));
-    EXPECT_TRUE(FtpUpload::uploadPath(days[1], folderURL("/epg/nested/deeper"), status));
-    EXPECT_TRUE(FtpUpload::uploadPath(days[1], folderURL(""), status));
+    EXPECT_TRUE(upload(days[0], folderURL("/epg/")));
+    EXPECT_TRUE(upload(days[1], folderURL("/epg/nested/deeper")));
+    EXPECT_TRUE(upload(days[1], folderURL("")));
     EXPECT_EQ(status.text(), "Done\nDone\nDone\n");
     EXPECT_EQ(serverFiles("/epg"), QStringList { "20261205.tgd" });
     EXPECT_EQ(serverFiles("/epg/nested/deeper"), QStringList { "20261206.tgd" });
@@ -88,15 +98,15 @@ TEST_F(RealServer, FolderUrlWithOrWithoutFinalSlashAndNestedFolders)
 
 TEST_F(RealServer, WrongPasswordOrMissingFolderIsReportedAsFailed)
 {
-    EXPECT_FALSE(FtpUpload::uploadPath(days[0], folderURL("/epg", "pvr%20user:nope"), status));
+    EXPECT_FALSE(upload(days[0], folderURL("/epg", "pvr%20user:nope")));
     EXPECT_TRUE(log.lines().contains("pass response: 530"));
 
-    EXPECT_FALSE(FtpUpload::uploadPath(days[0], folderURL("/missing"), status));
+    EXPECT_FALSE(upload(days[0], folderURL("/missing")));
     EXPECT_TRUE(log.lines().contains("CWD error"));
 
     // A local file that is not there.
     EXPECT_FALSE(
-        FtpUpload::uploadPath(home.path() + "/output/20261299.tgd", folderURL("/epg"), status));
+        upload(home.path() + "/output/20261299.tgd", folderURL("/epg")));
     EXPECT_TRUE(log.lines().contains("file error"));
 
     EXPECT_EQ(status.text(), "Failed\nFailed\nFailed\n");
