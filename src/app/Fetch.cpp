@@ -6,6 +6,7 @@
 #include "app/Settings.h"
 #include "app/StatusLog.h"
 #include "app/SystemLog.h"
+#include "app/WholeFile.h"
 #include "ui/SourceListController.h"
 
 #include <QDir>
@@ -13,7 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QThread>
 #include <QUrl>
 #include <cerrno>
@@ -178,8 +178,7 @@ void EPGController::fetchDataKR()
     const QString archive = output + QStringLiteral("/kR.zip");
     bool olderArchive = false;
     if (body) {
-        QSaveFile file(archive);
-        if (!file.open(QIODevice::WriteOnly) || file.write(*body) != body->size() || !file.commit())
+        if (!writeWholeFile(archive, *body))
             systemLog(QStringLiteral("Could not write ") + archive);
     } else {
         olderArchive = QFileInfo::exists(archive);

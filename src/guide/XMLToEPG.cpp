@@ -3,6 +3,7 @@
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/SystemLog.h"
+#include "app/WholeFile.h"
 #include "guide/TGDFormat.h"
 #include "guide/XMLTree.h"
 
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
@@ -462,23 +462,6 @@ void XMLToEPG::fixData(XMLTVProgrammeList &programmes) const
     }
 }
 
-namespace
-{
-
-// Writes one day file whole, replacing what was there.
-bool writeWhole(const QString &path, const QByteArray &content, QString &error)
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size() || !f.commit()) {
-        if (error.isEmpty())
-            error = path + QStringLiteral(": ") + f.errorString();
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
 ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QString &folder) const
 {
     ExportResult result;
@@ -487,9 +470,10 @@ ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QSt
     auto flush = [&] {
         if (day.isEmpty())
             return;
-        if (writeWhole(
+        // The first failure is the one reported.
+        if (writeWholeFile(
                 folder + QLatin1Char('/') + QString::fromLatin1(day) + QStringLiteral(".tgd"),
-                content, result.error)) {
+                content, result.error.isEmpty() ? &result.error : nullptr)) {
             ++result.files;
             result.programmes += inFile;
         }
@@ -564,9 +548,9 @@ ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QSt
         if (day.isEmpty())
             return;
         content += "</tv>\n";
-        if (writeWhole(
+        if (writeWholeFile(
                 folder + QLatin1Char('/') + QString::fromLatin1(day) + QStringLiteral(".xml"),
-                content, result.error)) {
+                content, result.error.isEmpty() ? &result.error : nullptr)) {
             ++result.files;
             result.programmes += inFile;
         }

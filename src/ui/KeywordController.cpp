@@ -5,6 +5,7 @@
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/SystemLog.h"
+#include "app/WholeFile.h"
 #include "guide/TGDFile.h"
 #include "guide/TGDFormat.h"
 #include "ui/KeywordFile.h"
@@ -15,7 +16,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -52,18 +52,6 @@ QString identityOf(const TGDEntry &e)
 {
     return e.fileNameDataIsFrom + QLatin1Char('\t') + e.channel + QLatin1Char('\t') + e.rawStart
         + QLatin1Char('\t') + e.title;
-}
-
-bool writeWhole(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (f.write(bytes) != bytes.size()) {
-        f.cancelWriting();
-        return false;
-    }
-    return f.commit();
 }
 
 } // namespace
@@ -393,7 +381,7 @@ bool KeywordController::writeOutDataLocked()
         const QString path = folder + QLatin1Char('/') + day + QStringLiteral(".tgd");
         if (!QFileInfo(path).isFile())
             continue;
-        if (!writeWhole(path, TGDFile::dataToTGD(byDay.value(day)))) {
+        if (!writeWholeFile(path, TGDFile::dataToTGD(byDay.value(day)))) {
             systemLog(QStringLiteral("error writing ") + path);
             ok = false;
         }

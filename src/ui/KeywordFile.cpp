@@ -1,8 +1,9 @@
 #include "ui/KeywordFile.h"
 
+#include "app/WholeFile.h"
+
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -232,16 +233,7 @@ std::optional<KeywordRules> read(const QString &path)
 bool write(const QString &path, const KeywordRules &rules)
 {
     const QByteArray xml = toXml(rules);
-    if (xml.isEmpty())
-        return false;
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (f.write(xml) != xml.size()) {
-        f.cancelWriting();
-        return false;
-    }
-    return f.commit();
+    return !xml.isEmpty() && writeWholeFile(path, xml);
 }
 
 } // namespace KeywordFile
