@@ -59,6 +59,58 @@ QByteArray dayKey(const QDate &d)
     return QByteArray(buf);
 }
 
+// Builds one day file at a time, in list order, and writes each whole when its day ends.
+// The list is sorted by start, so every day's programmes come together.
+class DayFiles
+{
+public:
+    DayFiles(QString folder, const char *extension, ExportResult &result, QByteArray trailer = {})
+        : folder_(std::move(folder))
+        , extension_(QString::fromLatin1(extension))
+        , trailer_(std::move(trailer))
+        , result_(result)
+    {
+    }
+
+    // Moves on to `day`, writing the file of the day before; answers true when a new day began.
+    bool beginDay(const QByteArray &day)
+    {
+        if (day == day_)
+            return false;
+        finish();
+        day_ = day;
+        return true;
+    }
+    QByteArray &content() { return content_; }
+    void countProgramme() { ++inFile_; }
+
+    // Writes the open day's file, if any.
+    void finish()
+    {
+        if (day_.isEmpty())
+            return;
+        content_ += trailer_;
+        // The first failure is the one reported.
+        if (writeWholeFile(folder_ + QLatin1Char('/') + QString::fromLatin1(day_) + extension_,
+                content_, result_.error.isEmpty() ? &result_.error : nullptr)) {
+            ++result_.files;
+            result_.programmes += inFile_;
+        }
+        day_.clear();
+        content_.clear();
+        inFile_ = 0;
+    }
+
+private:
+    QString folder_;
+    QString extension_;
+    QByteArray trailer_;
+    ExportResult &result_;
+    QByteArray day_;
+    QByteArray content_;
+    int inFile_ = 0;
+};
+
 // Element text and attribute values for a day XMLTV file: markup characters as entities,
 // everything outside 7-bit ASCII as a numeric character reference.
 void appendEscaped(QByteArray &out, const QString &text, bool attribute)
@@ -465,21 +517,7 @@ void XMLToEPG::fixData(XMLTVProgrammeList &programmes) const
 ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QString &folder) const
 {
     ExportResult result;
-    QByteArray day, content;
-    int inFile = 0;
-    auto flush = [&] {
-        if (day.isEmpty())
-            return;
-        // The first failure is the one reported.
-        if (writeWholeFile(
-                folder + QLatin1Char('/') + QString::fromLatin1(day) + QStringLiteral(".tgd"),
-                content, result.error.isEmpty() ? &result.error : nullptr)) {
-            ++result.files;
-            result.programmes += inFile;
-        }
-        content.clear();
-        inFile = 0;
-    };
+    DayFiles files(folder, ".tgd", result);
     QStringList fields;
     for (const XMLTVProgramme &p : programmes) {
         if (!p.startDate) {
@@ -489,20 +527,16 @@ ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QSt
         }
         const QDate d = p.startDate->date();
         const QTime t = p.startDate->time();
-        const QByteArray key = dayKey(d);
-        if (key != day) {
-            flush();
-            day = key;
-        }
+        files.beginDay(dayKey(d));
         char start[32];
         std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d", d.year(), d.month(), d.day(),
             t.hour(), t.minute());
         fields = { p.chanName, QString::fromLatin1(start), QString::number(p.duration), p.title,
             p.subtitle, p.description, p.rating, p.record };
-        content += tgd::encodeLine(fields, false);
-        ++inFile;
+        files.content() += tgd::encodeLine(fields, false);
+        files.countProgramme();
     }
-    flush();
+    files.finish();
     return result;
 }
 
@@ -542,32 +576,15 @@ ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QSt
         channelBlock += "</display-name>\n</channel>\n";
     }
 
-    QByteArray day, content;
-    int inFile = 0;
-    auto flush = [&] {
-        if (day.isEmpty())
-            return;
-        content += "</tv>\n";
-        if (writeWholeFile(
-                folder + QLatin1Char('/') + QString::fromLatin1(day) + QStringLiteral(".xml"),
-                content, result.error.isEmpty() ? &result.error : nullptr)) {
-            ++result.files;
-            result.programmes += inFile;
-        }
-        content.clear();
-        inFile = 0;
-    };
+    DayFiles files(folder, ".xml", result, "</tv>\n");
     for (const XMLTVProgramme &p : programmes) {
         if (!p.startDate) {
             ++result.skipped; // no day to put it in; exportTGD has logged it
             continue;
         }
-        const QByteArray key = dayKey(p.startDate->date());
-        if (key != day) {
-            flush();
-            day = key;
-            content = header + channelBlock;
-        }
+        if (files.beginDay(dayKey(p.startDate->date())))
+            files.content() = header + channelBlock;
+        QByteArray &content = files.content();
         content += "<programme start=\"";
         appendEscaped(content, p.rawStart.value_or(QString()), true);
         content += "\" stop=\"";
@@ -585,8 +602,8 @@ ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QSt
         content += "</category>\n<rating system=\"CTVA\">\n<value>";
         appendEscaped(content, p.rating, false);
         content += "</value>\n</rating>\n</programme>\n";
-        ++inFile;
+        files.countProgramme();
     }
-    flush();
+    files.finish();
     return result;
 }
