@@ -128,14 +128,14 @@ int runHeadless(const CommandLineOptions &options)
     if (options.pvrSimFolder)
         SoftwareRecorder::replaceBus(*options.pvrSimFolder);
     StatusLog log;
-    QObject::connect(&log, &StatusLog::appended, [](const QString &text) {
+    // Standard output gets the log as it grows; a replacement (a fetch or upload starting)
+    // is shown from where the output stands.
+    auto print = [](const QString &text) {
         std::fputs(text.toLocal8Bit().constData(), stdout);
         std::fflush(stdout);
-    });
-    QObject::connect(&log, &StatusLog::replaced, [](const QString &text) {
-        std::fputs(text.toLocal8Bit().constData(), stdout);
-        std::fflush(stdout);
-    });
+    };
+    QObject::connect(&log, &StatusLog::appended, print);
+    QObject::connect(&log, &StatusLog::replaced, print);
     SourceListController slc;
     TGDPickerController programmes;
     KeywordController kwc(&slc, &programmes);

@@ -538,7 +538,7 @@ void KeywordController::writeKeywordFile()
 
 QString KeywordController::flipName(const QString &date)
 {
-    return date.mid(4, 4) + date.mid(2, 2) + date.mid(0, 2);
+    return SourceListController::flipName(date);
 }
 
 // ---- the cycle ----------------------------------------------------------------------

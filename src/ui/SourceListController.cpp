@@ -1,5 +1,7 @@
 #include "ui/SourceListController.h"
 
+#include "app/FolderWalk.h"
+
 #include "ui/KeywordController.h"
 #include "ui/TGDPickerController.h"
 
@@ -54,11 +56,7 @@ void SourceListController::setCount(int count, const QString &date)
         for (const GuideDayRowPtr &row : fileList_) {
             if (!row->rawDate)
                 continue;
-            QString day = *row->rawDate;
-            const qsizetype dot = day.lastIndexOf(QLatin1Char('.'));
-            if (dot >= 0 && !day.mid(dot).contains(QLatin1Char('/')))
-                day.truncate(dot);
-            if (day == date)
+            if (withoutExtension(*row->rawDate) == date)
                 row->fileCount = count;
         }
     }
