@@ -9,6 +9,7 @@
 #include "guide/TGDFile.h"
 #include "guide/TGDFormat.h"
 #include "ui/KeywordFile.h"
+#include "ui/KeywordRuleTable.h"
 #include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
 
@@ -70,6 +71,15 @@ KeywordController::~KeywordController()
     if (startupWorker_.joinable())
         startupWorker_.join();
     waitForIdle();
+    {
+        std::lock_guard lock(writerMutex_);
+        writerStop_ = true;
+    }
+    writerWake_.notify_all();
+    if (keywordWriter_.joinable())
+        keywordWriter_.join();
+    // A change still waiting for the settle delay is stored before the rules go away.
+    flushKeywordFile();
 }
 
 void KeywordController::awakeFromNib(int delayMs)
@@ -247,11 +257,130 @@ void KeywordController::editRule(
     if (!rule)
         return;
     submit([this, rule, change = std::move(change)] {
-        change(*rule);
+        {
+            QMutexLocker lock(&listMutex_);
+            change(*rule);
+        }
         const auto it = std::find(seqs_.begin(), seqs_.end(), rule);
         if (it != seqs_.end() && updateMatchesLocked(int(it - seqs_.begin()), false))
-            writeKeywordFile();
+            scheduleKeywordFile();
+        redisplayRules();
     });
+}
+
+void KeywordController::setRuleValue(
+    const KeywordRulePtr &rule, const QString &key, const QVariant &value)
+{
+    editRule(rule, [key, value](KeywordRule &r) { r.setValue(key, value); });
+}
+
+void KeywordController::appendRule(const KeywordRulePtr &rule)
+{
+    if (!rule)
+        return;
+    submit([this, rule] {
+        {
+            QMutexLocker lock(&listMutex_);
+            seqs_.push_back(rule);
+        }
+        redisplayRules();
+    });
+}
+
+void KeywordController::removeRules(const KeywordRules &rules)
+{
+    submit([this, rules] {
+        {
+            QMutexLocker lock(&listMutex_);
+            seqs_.erase(std::remove_if(seqs_.begin(), seqs_.end(),
+                            [&](const KeywordRulePtr &r) {
+                                return std::find(rules.begin(), rules.end(), r) != rules.end();
+                            }),
+                seqs_.end());
+        }
+        writeKeywordFile();
+        redisplayRules();
+    });
+}
+
+void KeywordController::dropRules(const KeywordRules &copies, int row, const KeywordRules &moved)
+{
+    submit([this, copies, row, moved] {
+        if (auto order = KeywordRuleTable::insertRules(seqs_, copies, row, moved)) {
+            QMutexLocker lock(&listMutex_);
+            seqs_ = std::move(*order);
+        }
+        redisplayRules();
+    });
+}
+
+std::vector<std::pair<KeywordRulePtr, KeywordRule>> KeywordController::ruleSnapshot() const
+{
+    QMutexLocker lock(&listMutex_);
+    std::vector<std::pair<KeywordRulePtr, KeywordRule>> rows;
+    rows.reserve(seqs_.size());
+    for (const KeywordRulePtr &r : seqs_)
+        rows.emplace_back(r, *r);
+    return rows;
+}
+
+void KeywordController::redisplayRules()
+{
+    ui_.run([this] {
+        if (views_)
+            views_->reloadRuleTable();
+    });
+}
+
+// ---- the rule file ------------------------------------------------------------------
+
+void KeywordController::setKeywordFileDelay(int ms)
+{
+    std::lock_guard lock(writerMutex_);
+    keywordFileDelayMs_ = ms;
+}
+
+void KeywordController::scheduleKeywordFile()
+{
+    keywordDirty_ = true;
+    {
+        std::lock_guard lock(writerMutex_);
+        if (writerStop_)
+            return; // the destructor stores it
+        writeDue_ = std::chrono::steady_clock::now()
+            + std::chrono::milliseconds(keywordFileDelayMs_);
+        writeRequested_ = true;
+        if (!keywordWriter_.joinable())
+            keywordWriter_ = std::thread([this] { keywordWriterLoop(); });
+    }
+    writerWake_.notify_all();
+}
+
+void KeywordController::keywordWriterLoop()
+{
+    std::unique_lock lock(writerMutex_);
+    for (;;) {
+        writerWake_.wait(lock, [this] { return writerStop_ || writeRequested_; });
+        if (writerStop_)
+            return;
+        // Each new change moves the deadline: the file is stored once the edits settle.
+        if (std::chrono::steady_clock::now() < writeDue_) {
+            writerWake_.wait_until(lock, writeDue_);
+            continue;
+        }
+        writeRequested_ = false;
+        lock.unlock();
+        flushKeywordFile();
+        lock.lock();
+    }
+}
+
+void KeywordController::flushKeywordFile()
+{
+    beginExclusive();
+    if (keywordDirty_)
+        writeKeywordFile();
+    endExclusive();
 }
 
 // ---- reading, sorting, writing ----------------------------------------------------
@@ -354,6 +483,10 @@ bool KeywordController::writeOutDataChecked()
 {
     beginExclusive();
     const bool ok = writeOutDataLocked();
+    // Everything in memory reaches the disk here, the rule file included: the upload and
+    // the exit call this.
+    if (keywordDirty_)
+        writeKeywordFile();
     endExclusive();
     return ok;
 }
@@ -416,7 +549,7 @@ void KeywordController::updateMatches(int index)
 {
     submit([this, index] {
         if (updateMatchesLocked(index, false))
-            writeKeywordFile();
+            scheduleKeywordFile();
     });
 }
 
@@ -508,8 +641,11 @@ bool KeywordController::updateMatchesLocked(int index, bool inCycle)
         all_[i]->dispChannelColour = TGDEntry::Colour::Plain;
         matches.push_back(all_[i]);
     }
-    rule->numberMatches = int(matches.size());
-    rule->matches = matches;
+    {
+        QMutexLocker lock(&listMutex_);
+        rule->numberMatches = int(matches.size());
+        rule->matches = matches;
+    }
     if (rule->autoRecord.value_or(false))
         setRecord(true, matches, rule->padStart, rule->padEnd);
     if (table_) {
@@ -532,6 +668,9 @@ void KeywordController::setRecord(bool record, const TGDEntryList &matches,
 
 void KeywordController::writeKeywordFile()
 {
+    // Whatever happens, this is the latest the rules can be stored; a failed write is not
+    // retried until the next change.
+    keywordDirty_ = false;
     if (!KeywordFile::write(keywordFilePath(), seqs_))
         systemLog(QStringLiteral("error writing keyword file"));
 }
@@ -568,7 +707,7 @@ bool KeywordController::runReloadCycle(const QString &mode)
     bool anyRun = false;
     for (size_t i = 0; i < seqs_.size(); ++i)
         anyRun = updateMatchesLocked(int(i), true) || anyRun;
-    if (anyRun)
+    if (anyRun || keywordDirty_)
         writeKeywordFile();
     ui_.run([this] {
         if (views_)

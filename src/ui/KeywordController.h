@@ -11,7 +11,10 @@
 #include <QObject>
 #include <QSet>
 #include <QWaitCondition>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -97,8 +100,27 @@ public:
 
     // Edits from the window; carried out now, or queued behind a running cycle.
     void editEntry(const TGDEntryPtr &entry, std::function<void(TGDEntry &)> change);
-    // Changes a rule, then runs its match run.
+    // Changes a rule, then runs its match run and redisplays the rule table.
     void editRule(const KeywordRulePtr &rule, std::function<void(KeywordRule &)> change);
+
+    // The rule table's changes to the rule list; each is carried out now or queued behind a
+    // running cycle, and redisplays the rule table.
+    // Stores `value` under the rule key `key`, then runs the rule's match run.
+    void setRuleValue(const KeywordRulePtr &rule, const QString &key, const QVariant &value);
+    // Appends `rule` (not stored until the next match run or deletion).
+    void appendRule(const KeywordRulePtr &rule);
+    // Removes exactly these rules (by identity) and stores the rule file at once.
+    void removeRules(const KeywordRules &rules);
+    // Inserts `copies` at `row`, then removes `moved` by identity. Not stored.
+    void dropRules(const KeywordRules &copies, int row, const KeywordRules &moved);
+    // The rules with a copy of each one's values, taken at one moment (any thread).
+    std::vector<std::pair<KeywordRulePtr, KeywordRule>> ruleSnapshot() const;
+
+    // The rule file is stored this long after the last change asks for it, off the
+    // asking thread; writeOutData, flushKeywordFile and destruction store it at once.
+    void setKeywordFileDelay(int ms);
+    // Stores the rule file now when a change is waiting to be stored.
+    void flushKeywordFile();
 
     QString currentOutputFolder() const { return currentOutputFolder_; }
 
@@ -122,6 +144,10 @@ private:
     // Answers whether the rule had keywords (so the rule file is to be written).
     bool updateMatchesLocked(int index, bool inCycle);
     void writeKeywordFile();
+    // Asks for the rule file to be stored after the settle delay (in the exclusive section).
+    void scheduleKeywordFile();
+    void keywordWriterLoop();
+    void redisplayRules();
     const Folded &folded(size_t i);
     TGDEntryPtr currentEntry(const TGDEntryPtr &entry);
     QString outputPath() const;
@@ -154,4 +180,15 @@ private:
 
     UiQueue ui_{this};
     std::thread startupWorker_;
+
+    // The deferred rule-file writer. keywordDirty_ is owned by the exclusive section; the
+    // rest by writerMutex_.
+    bool keywordDirty_ = false;
+    std::mutex writerMutex_;
+    std::condition_variable writerWake_;
+    std::chrono::steady_clock::time_point writeDue_;
+    bool writeRequested_ = false;
+    bool writerStop_ = false;
+    int keywordFileDelayMs_ = 400;
+    std::thread keywordWriter_;
 };

@@ -4,11 +4,13 @@
 #include "app/Fade.h"
 #include "app/StatusLog.h"
 #include "ui/KeywordController.h"
+#include "ui/KeywordRuleTable.h"
 #include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
 #include "widgets/ListModels.h"
 #include "widgets/FadingWindow.h"
 #include "widgets/IntroWindow.h"
+#include "widgets/KeywordRuleModel.h"
 #include "widgets/PreferencesDialog.h"
 
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTabBar>
@@ -100,7 +103,7 @@ MainWindow::MainWindow()
     tabView_->setObjectName("tabView");
     tabView_->tabBar()->hide();
     tabView_->addTab(programmeTable, QStringLiteral("TGDs"));
-    tabView_->addTab(placeholderPage(tr("Keyword rules")), QStringLiteral("Keywords"));
+    tabView_->addTab(keywordPage(), QStringLiteral("Keywords"));
     tabView_->addTab(placeholderPage(tr("Grid previews")), QStringLiteral("Grid"));
     tabView_->addTab(placeholderPage(tr("Now on")), QStringLiteral("Now on"));
 
@@ -158,6 +161,65 @@ MainWindow::MainWindow()
 MainWindow::~MainWindow()
 {
     delete intro_;
+    // The controller outlives the window's children only until here: no more redisplays.
+    kwc_->setViews(nullptr);
+}
+
+QWidget *MainWindow::keywordPage()
+{
+    ruleTable_ = std::make_unique<KeywordRuleTable>(kwc_, programmes_);
+    ruleModel_ = new KeywordRuleModel(ruleTable_.get(), this);
+    ruleTable_->setView(ruleModel_);
+    kwc_->setViews(ruleTable_.get());
+
+    auto *rules = new QTableView;
+    rules->setObjectName("ruleTable");
+    rules->setModel(ruleModel_);
+    ruleModel_->setView(rules);
+    ruleModel_->setAlertParent(this);
+    rules->setSelectionBehavior(QAbstractItemView::SelectRows);
+    rules->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    rules->setDragDropMode(QAbstractItemView::InternalMove);
+    rules->setDragDropOverwriteMode(false);
+    rules->setDropIndicatorShown(true);
+    rules->verticalHeader()->hide();
+    rules->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    rules->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+
+    // The selected rules' matches, in the one programme table model.
+    auto *matches = new QTableView;
+    matches->setObjectName("ruleMatches");
+    matches->setModel(programmeModel_);
+    matches->verticalHeader()->hide();
+    matches->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
+
+    auto *add = new QPushButton(tr("Add"));
+    add->setObjectName("addRuleButton");
+    connect(add, &QPushButton::clicked, this, [this] { ruleTable_->addBlankRecord(); });
+    auto *remove = new QPushButton(tr("Delete"));
+    remove->setObjectName("deleteRuleButton");
+    connect(remove, &QPushButton::clicked, this, [this] { ruleTable_->deleteRecord(); });
+    auto *spinner = new QProgressBar;
+    spinner->setObjectName("loadingSpinner");
+    spinner->setRange(0, 0);
+    spinner->setMaximumWidth(120);
+    spinner->hide();
+    ruleModel_->setSpinner(spinner);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(add);
+    buttons->addWidget(remove);
+    buttons->addStretch();
+    buttons->addWidget(spinner);
+    auto *top = new QWidget;
+    auto *topLayout = new QVBoxLayout(top);
+    topLayout->setContentsMargins(0, 0, 0, 0);
+    topLayout->addWidget(rules, 1);
+    topLayout->addLayout(buttons);
+    auto *split = new QSplitter(Qt::Vertical);
+    split->addWidget(top);
+    split->addWidget(matches);
+    return split;
 }
 
 void MainWindow::awakeFromNib()

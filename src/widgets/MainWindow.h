@@ -10,6 +10,8 @@
 class DayListModel;
 class EPGController;
 class KeywordController;
+class KeywordRuleModel;
+class KeywordRuleTable;
 class ProgrammeModel;
 class TGDPickerController;
 class IntroWindow;
@@ -37,6 +39,8 @@ public:
     StatusLog *statusLog() const { return log_; }
     SourceListController *sourceList() const { return slc_; }
     KeywordController *keywordController() const { return kwc_; }
+    KeywordRuleTable *ruleTable() const { return ruleTable_.get(); }
+    KeywordRuleModel *ruleModel() const { return ruleModel_; }
     TGDPickerController *programmeTable() const { return programmes_; }
     ModeController &modeController() { return modes_; }
     PreferencesDialog *prefsWindow() const { return prefs_; }
@@ -64,11 +68,16 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The rule table with its buttons over the selected rules' matches.
+    QWidget *keywordPage();
+
     StatusLog *log_;
     SourceListController *slc_;
     std::unique_ptr<EPGController> controller_;
     TGDPickerController *programmes_ = nullptr;
     KeywordController *kwc_ = nullptr;
+    std::unique_ptr<KeywordRuleTable> ruleTable_;
+    KeywordRuleModel *ruleModel_ = nullptr;
     DayListModel *dayModel_ = nullptr;
     ProgrammeModel *programmeModel_ = nullptr;
     ModeController modes_;

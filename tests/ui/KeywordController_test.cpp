@@ -285,11 +285,13 @@ TEST_F(KeywordTest, RulesWithoutKeywordsNeverWriteAndAnEmptyTermMatchesNothing)
     kwc->setSeqs(KeywordRules { blank });
     ASSERT_TRUE(reload());
     kwc->updateMatches(0);
+    kwc->flushKeywordFile();
     EXPECT_FALSE(blank->matches);
     EXPECT_FALSE(QFileInfo::exists(file));
 
     blank->keywords = QStringList { "" };
     kwc->updateMatches(0);
+    kwc->flushKeywordFile();
     ASSERT_TRUE(blank->matches);
     EXPECT_TRUE(blank->matches->empty());
     EXPECT_EQ(blank->numberMatches, 0);
@@ -452,6 +454,7 @@ TEST_F(KeywordTest, MatchCarryingAChannelPictureIsStoredWithoutIt)
     SystemLogCapture logs;
     rule->keywords = QStringList { "Rage", "Music" };
     kwc->updateMatches(0);
+    kwc->flushKeywordFile();
     EXPECT_FALSE(logs.lines().contains("error writing keyword file"));
     const QByteArray xml = readFile(kwc->keywordFilePath());
     EXPECT_FALSE(xml.contains("channelImage"));
