@@ -1,26 +1,38 @@
 #include "app/EPGController.h"
+#include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/StatusLog.h"
+#include "guide/TGDFile.h"
 #include "support/TempHome.h"
+#include "ui/KeywordController.h"
+#include "ui/KeywordRuleTable.h"
+#include "ui/TGDPickerController.h"
 #include "widgets/FadingWindow.h"
 #include "widgets/IntroWindow.h"
+#include "widgets/KeywordRuleModel.h"
 #include "widgets/MainWindow.h"
 #include "widgets/PreferencesDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-
+#include <QTableView>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-class RecordingScheduler : public AutoRunScheduler {
+class RecordingScheduler : public AutoRunScheduler
+{
 public:
     void setAutoRun(bool on) override { calls.push_back(on); }
     std::vector<bool> calls;
@@ -42,8 +54,8 @@ TEST(MainWindow, BuildsAndSwitchesAllFourModes)
     window.awakeFromNib();
     QListWidget *modes = window.modeListView();
     ASSERT_EQ(modes->count(), 4);
-    const QStringList names = {"TGDs", "Keywords", "Grid", "Now on"};
-    for (int row : {2, 3, 1, 0}) {
+    const QStringList names = { "TGDs", "Keywords", "Grid", "Now on" };
+    for (int row : { 2, 3, 1, 0 }) {
         modes->setCurrentRow(row);
         EXPECT_EQ(window.tabView()->currentIndex(), row);
         EXPECT_EQ(window.tabView()->tabText(row), names[row]);
@@ -85,7 +97,7 @@ TEST(MainWindow, PreferencesShowTheStoredChoiceAndApplyAutoRunOnClose)
 
     prefs->closePrefsSheet();
     EXPECT_FALSE(prefs->isVisible());
-    EXPECT_EQ(scheduler.calls, std::vector<bool>{true});
+    EXPECT_EQ(scheduler.calls, std::vector<bool> { true });
     EXPECT_EQ(prefs->result(), 1);
 
     // Reopening shows what was stored; the FTP choice is not the USB one.
@@ -93,7 +105,7 @@ TEST(MainWindow, PreferencesShowTheStoredChoiceAndApplyAutoRunOnClose)
     EXPECT_FALSE(prefs->usbRadioButton()->isChecked());
     prefs->findChild<QCheckBox *>("autoRun")->setChecked(false);
     prefs->reject();
-    EXPECT_EQ(scheduler.calls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(scheduler.calls, (std::vector<bool> { true, false }));
 }
 
 TEST(MainWindow, CloseFadeEndsOnTheSeventhTickWithoutStoppingTheIntroFade)
@@ -130,6 +142,71 @@ TEST(MainWindow, TheIntroWindowFadesAwayInAboutHalfASecond)
     EXPECT_FALSE(window.introWindow()->isVisible());
     EXPECT_FALSE(window.introFader()->isRunning());
     EXPECT_EQ(window.introFader()->ticks(), 7);
+}
+
+TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
+{
+    TempHome home;
+    Settings::registerDefaults();
+    const QString output = Paths::outputFolder();
+    QDir().mkpath(output);
+    const QString day = QDate::currentDate().toString("yyyyMMdd");
+    ASSERT_TRUE(QFile::copy(
+        QStringLiteral(PALLARO_TEST_DATA "/keywords/20070312.tgd"), output + "/" + day + ".tgd"));
+    MainWindow window;
+    window.show();
+    window.controller()->loadExistingTGDs(QDate::currentDate());
+    KeywordController *kwc = window.keywordController();
+    ASSERT_TRUE(kwc->runReloadCycle(QString()));
+    QApplication::processEvents();
+
+    window.modeController().selectTab("Keywords");
+    auto *add = window.findChild<QPushButton *>("addRuleButton");
+    ASSERT_TRUE(add);
+    add->click();
+    add->click();
+    KeywordRuleModel *model = window.ruleModel();
+    ASSERT_EQ(model->rowCount(), 2);
+
+    const int keywords = int(KeywordRuleModel::columnKeys().indexOf("Keywords"));
+    const int autoRecord = int(KeywordRuleModel::columnKeys().indexOf("autoRecord"));
+    ASSERT_TRUE(model->setData(model->index(0, keywords), "Rage,  Music", Qt::EditRole));
+    ASSERT_TRUE(model->setData(model->index(0, autoRecord), Qt::Checked, Qt::CheckStateRole));
+    QApplication::processEvents();
+    EXPECT_EQ(model->data(model->index(0, keywords), Qt::DisplayRole), "Rage, Music");
+    const KeywordRulePtr rule = kwc->giveSeqs().front();
+    EXPECT_EQ(rule->keywords, QStringList({ "Rage", "Music" }));
+    ASSERT_TRUE(rule->matches && !rule->matches->empty());
+
+    // The matches are shown on the page and carry the mark.
+    auto *matches = window.findChild<QTableView *>("ruleMatches");
+    ASSERT_TRUE(matches);
+    ASSERT_EQ(matches->model()->rowCount(), int(rule->matches->size()));
+    for (int row = 0; row < matches->model()->rowCount(); ++row) {
+        EXPECT_EQ(matches->model()->index(row, 0).data(Qt::CheckStateRole), Qt::Checked);
+        EXPECT_EQ(matches->model()->index(row, 4).data().toString(), "Rage");
+    }
+
+    // Dragging the rule below the blank one moves it and selects it.
+    auto *rules = window.findChild<QTableView *>("ruleTable");
+    std::unique_ptr<QMimeData> drag(model->mimeData({ model->index(0, 0), model->index(0, 1) }));
+    ASSERT_TRUE(model->canDropMimeData(drag.get(), Qt::MoveAction, -1, -1, {}));
+    ASSERT_TRUE(model->dropMimeData(drag.get(), Qt::MoveAction, 2, 0, {}));
+    QApplication::processEvents();
+    EXPECT_EQ(kwc->giveSeqs().at(1)->keywords, QStringList({ "Rage", "Music" }));
+    EXPECT_TRUE(kwc->giveSeqs().at(0)->keywords.isEmpty());
+    ASSERT_EQ(rules->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(rules->selectionModel()->selectedRows().front().row(), 1);
+
+    // Leaving writes the marks into the day file.
+    window.controller()->applicationWillTerminate();
+    int marked = 0;
+    for (const TGDEntryPtr &e : TGDFile::parse(readFile(output + "/" + day + ".tgd"), day)) {
+        const bool isMatch = e->title == "Rage" && e->subAndCat.contains("Music");
+        EXPECT_EQ(e->recordStatus != "N", isMatch) << e->title.toStdString();
+        marked += isMatch;
+    }
+    EXPECT_GT(marked, 0);
 }
 
 } // namespace
