@@ -14,8 +14,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_set>
@@ -178,7 +178,7 @@ private:
     int depth_ = 0;
     std::deque<std::function<void()>> pending_;
 
-    UiQueue ui_{this};
+    UiQueue ui_ { this };
     std::thread startupWorker_;
 
     // The deferred rule-file writer. keywordDirty_ is owned by the exclusive section; the
