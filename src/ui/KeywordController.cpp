@@ -124,6 +124,7 @@ void KeywordController::setSeqs(const std::optional<KeywordRules> &seqs)
         if (!seqs || *seqs != seqs_)
             seqs_ = seqs ? *seqs : KeywordRules {};
     }
+    redisplayRules();
     endExclusive();
 }
 

@@ -335,3 +335,22 @@ TEST_F(RuleTableTest, RuleEditsDuringReloadCyclesAreNeverLost)
     for (const TGDEntryPtr &e : *rule->matches)
         EXPECT_TRUE(e->title.contains("Landline") || e->subAndCat.contains("Landline"));
 }
+
+TEST_F(RuleTableTest, RulesReadAtStartUpAreShownWithTheirStoredMatches)
+{
+    auto stored = KeywordController::createBlankSeq();
+    stored->keywords = QStringList { "Lost" };
+    auto match = std::make_shared<TGDEntry>();
+    match->title = "Lost";
+    stored->matches = TGDEntryList { match };
+    ASSERT_TRUE(KeywordFile::write(
+        kwc->keywordFilePath(), { stored, KeywordController::createBlankSeq() }));
+    kwc->loadRules();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(rules->numberOfRows(), 2);
+    EXPECT_EQ(rules->objectValue("Keywords", 0), QStringList { "Lost" });
+    rules->selectionDidChange({ 0 });
+    QCoreApplication::processEvents();
+    ASSERT_EQ(programmes.getFileData().size(), 1u);
+    EXPECT_EQ(programmes.getFileData().front()->title, "Lost");
+}
