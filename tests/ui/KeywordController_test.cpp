@@ -17,6 +17,8 @@
 #include <QSize>
 #include <atomic>
 #include <ctime>
+#include "support/KeywordWeek.h"
+
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -30,9 +32,6 @@ QT_END_NAMESPACE
 namespace
 {
 
-const QStringList kWeek
-    = { "20070312", "20070313", "20070314", "20070315", "20070316", "20070317", "20070318" };
-
 class KeywordTest : public ::testing::Test
 {
 protected:
@@ -42,10 +41,7 @@ protected:
         tzset();
         Settings::registerDefaults();
         output = Paths::outputFolder();
-        QDir().mkpath(output);
-        for (const QString &day : kWeek)
-            ASSERT_TRUE(QFile::copy(QStringLiteral(PALLARO_TEST_DATA "/keywords/") + day + ".tgd",
-                output + "/" + day + ".tgd"));
+        ASSERT_TRUE(copyKeywordWeek(output));
         epg.setSourceList(&slc);
         kwc = std::make_unique<KeywordController>(&slc, &table);
         kwc->setToday([this] { return today; });

@@ -17,15 +17,14 @@
 #include <QFileInfo>
 #include <atomic>
 #include <ctime>
+#include "support/KeywordWeek.h"
+
 #include <gtest/gtest.h>
 #include <set>
 #include <thread>
 
 namespace
 {
-
-const QStringList kWeek
-    = { "20070312", "20070313", "20070314", "20070315", "20070316", "20070317", "20070318" };
 
 class RecordingRuleView : public RuleTableView
 {
@@ -55,10 +54,7 @@ protected:
         tzset();
         Settings::registerDefaults();
         output = Paths::outputFolder();
-        QDir().mkpath(output);
-        for (const QString &day : kWeek)
-            ASSERT_TRUE(QFile::copy(QStringLiteral(PALLARO_TEST_DATA "/keywords/") + day + ".tgd",
-                output + "/" + day + ".tgd"));
+        ASSERT_TRUE(copyKeywordWeek(output));
         epg.setSourceList(&slc);
         kwc = std::make_unique<KeywordController>(&slc, &programmes);
         kwc->setToday([] { return QDate(2007, 3, 12); });
