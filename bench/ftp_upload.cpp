@@ -3,7 +3,7 @@
 // Usage: bench_ftp_upload [rounds] [megabytes]
 
 #include "../tests/device/PyFtpServer.h"
-#include "app/SystemLog.h"
+#include "base/SystemLog.h"
 #include "device/PublishPicture.h"
 
 #include <QCoreApplication>

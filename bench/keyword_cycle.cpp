@@ -1,9 +1,9 @@
 // Times the keyword reload cycle on a very large synthetic guide: about 200 channels over
 // 14 days (some 90,000 programmes) with 50 rules.
 #include "app/EPGController.h"
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/StatusLog.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/StatusLog.h"
 #include "guide/TGDFile.h"
 #include "guide/TGDFormat.h"
 #include "ui/KeywordController.h"

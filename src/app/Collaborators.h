@@ -1,19 +1,11 @@
 #pragma once
 
+#include "ui/KeywordStore.h"
+
 #include <QString>
 
 // The application controller talks to the other controllers through these seams, so that
 // it can run headless and be tested with recording doubles.
-
-// The keyword controller: owner of the loaded programmes and their record marks.
-class KeywordStore {
-public:
-    virtual ~KeywordStore() = default;
-    // Writes every loaded day back to its TGD file.
-    virtual void writeOutData() = 0;
-    // Reloads the programmes from the day files; mode "NoSave" skips writing back first.
-    virtual void reloadData(const QString &mode) = 0;
-};
 
 // The grid preview browser.
 class GridPages {

@@ -1,8 +1,8 @@
 #include "app/CommandLine.h"
 
 #include "app/EPGController.h"
-#include "app/Settings.h"
-#include "app/StatusLog.h"
+#include "base/Settings.h"
+#include "base/StatusLog.h"
 #include "device/SoftwareRecorder.h"
 #include "ui/KeywordController.h"
 #include "ui/SourceListController.h"

@@ -1,8 +1,8 @@
 #include "app/EPGController.h"
 
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/StatusLog.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/StatusLog.h"
 #include "device/PublishPicture.h"
 
 #include <QDir>

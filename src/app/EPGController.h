@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/Collaborators.h"
-#include "app/UiQueue.h"
+#include "base/UiQueue.h"
 
 #include <QDate>
 #include <QObject>

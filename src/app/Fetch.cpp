@@ -1,12 +1,12 @@
 #include "app/Download.h"
 #include "app/EPGController.h"
-#include "app/FolderWalk.h"
+#include "base/FolderWalk.h"
 #include "app/GuideConversion.h"
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/StatusLog.h"
-#include "app/SystemLog.h"
-#include "app/WholeFile.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/StatusLog.h"
+#include "base/SystemLog.h"
+#include "base/WholeFile.h"
 #include "ui/SourceListController.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "device/PublishPicture.h"
 
-#include "app/Settings.h"
-#include "app/SystemLog.h"
+#include "base/Settings.h"
+#include "base/SystemLog.h"
 
 #include <QFile>
 #include <algorithm>

@@ -1,5 +1,5 @@
 // The command half of USBFunctions: packets, exchanges, the listing and the file upload.
-#include "app/SystemLog.h"
+#include "base/SystemLog.h"
 #include "device/USBFunctions.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "device/USBFunctions.h"
 
-#include "app/SystemLog.h"
+#include "base/SystemLog.h"
 
 #include <QMutex>
 #include <array>

@@ -1,6 +1,6 @@
 #include "guide/Convert.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "guide/XMLToEPG.h"
 
 #include <QDir>

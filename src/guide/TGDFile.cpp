@@ -1,6 +1,6 @@
 #include "guide/TGDFile.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "guide/TGDFormat.h"
 
 #include <QDate>

@@ -1,9 +1,9 @@
 #include "guide/XMLToEPG.h"
 
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/SystemLog.h"
-#include "app/WholeFile.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/SystemLog.h"
+#include "base/WholeFile.h"
 #include "guide/TGDFormat.h"
 #include "guide/XMLTree.h"
 

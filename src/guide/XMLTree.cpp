@@ -1,6 +1,6 @@
 #include "guide/XMLTree.h"
 
-#include "app/SystemLog.h"
+#include "base/SystemLog.h"
 
 #include <QFile>
 #include <QUrl>

@@ -1,11 +1,11 @@
 #include "ui/KeywordController.h"
 
-#include "app/FolderWalk.h"
+#include "base/FolderWalk.h"
 
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/SystemLog.h"
-#include "app/WholeFile.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/SystemLog.h"
+#include "base/WholeFile.h"
 #include "guide/TGDFile.h"
 #include "guide/TGDFormat.h"
 #include "ui/KeywordFile.h"

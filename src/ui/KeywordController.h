@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Collaborators.h"
-#include "app/UiQueue.h"
+#include "ui/KeywordStore.h"
+#include "base/UiQueue.h"
 #include "guide/TGDEntry.h"
 #include "ui/KeywordRule.h"
 

@@ -1,6 +1,6 @@
 #include "ui/KeywordFile.h"
 
-#include "app/WholeFile.h"
+#include "base/WholeFile.h"
 
 #include <QDateTime>
 #include <QFile>

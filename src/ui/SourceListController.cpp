@@ -1,6 +1,6 @@
 #include "ui/SourceListController.h"
 
-#include "app/FolderWalk.h"
+#include "base/FolderWalk.h"
 
 #include "ui/KeywordController.h"
 #include "ui/TGDPickerController.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/UiQueue.h"
+#include "base/UiQueue.h"
 #include "guide/TGDEntry.h"
 
 #include <QObject>

@@ -2,7 +2,7 @@
 
 #include "app/EPGController.h"
 #include "app/Fade.h"
-#include "app/StatusLog.h"
+#include "base/StatusLog.h"
 #include "ui/KeywordController.h"
 #include "ui/KeywordRuleTable.h"
 #include "ui/SourceListController.h"

@@ -1,7 +1,7 @@
 #include "widgets/PreferencesDialog.h"
 
 #include "app/EPGController.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

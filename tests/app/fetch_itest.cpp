@@ -1,9 +1,9 @@
 // The web-provider fetch against a real HTTP server on 127.0.0.1, the real unzip, the
 // bundled sample guide generator and the real grid page script.
 #include "app/EPGController.h"
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/StatusLog.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/StatusLog.h"
 #include "support/TempHome.h"
 #include "ui/SourceListController.h"
 

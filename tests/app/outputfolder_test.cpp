@@ -1,6 +1,6 @@
 #include "app/EPGController.h"
-#include "app/Paths.h"
-#include "app/StatusLog.h"
+#include "base/Paths.h"
+#include "base/StatusLog.h"
 #include "support/TempHome.h"
 #include "ui/SourceListController.h"
 

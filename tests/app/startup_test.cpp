@@ -1,7 +1,7 @@
 #include "app/EPGController.h"
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/StatusLog.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/StatusLog.h"
 #include "support/TempHome.h"
 #include "ui/SourceListController.h"
 

@@ -1,5 +1,5 @@
 #include "app/FtpUpload.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "device/PublishPicture.h"
 #include "support/TempHome.h"
 

@@ -1,6 +1,6 @@
 #include "app/EPGController.h"
 #include "app/FtpUpload.h"
-#include "app/StatusLog.h"
+#include "base/StatusLog.h"
 #include "device/PublishPicture.h"
 #include "device/PyFtpServer.h"
 #include "support/TempHome.h"

@@ -1,5 +1,5 @@
-#include "app/Paths.h"
-#include "app/Settings.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
 #include "guide/XMLToEPG.h"
 #include "guide/XMLTree.h"
 #include "support/TempHome.h"

@@ -1,6 +1,6 @@
 #include "support/TempHome.h"
 
-#include "app/SystemLog.h"
+#include "base/SystemLog.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/UiQueue.h"
+#include "base/UiQueue.h"
 
 #include <QThread>
 

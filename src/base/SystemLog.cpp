@@ -1,4 +1,4 @@
-#include "app/SystemLog.h"
+#include "base/SystemLog.h"
 
 #include <QMutex>
 

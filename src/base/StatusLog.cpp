@@ -1,4 +1,4 @@
-#include "app/StatusLog.h"
+#include "base/StatusLog.h"
 
 #include <QThread>
 
