@@ -1,12 +1,16 @@
 #include "ui/KeywordFile.h"
 
+#include "base/SystemLog.h"
 #include "base/WholeFile.h"
+#include "ui/PlistScreen.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <cmath>
-#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <plist/plist.h>
 
 namespace
@@ -14,6 +18,8 @@ namespace
 
 // Seconds between the Unix epoch and 2001-01-01T00:00:00Z, the property-list epoch.
 constexpr qint64 kPlistEpochMs = 978307200000LL;
+// A rule file with every programme of a week matched stays far below this.
+constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 
 struct PlistFree {
     void operator()(void *p) const { plist_free(static_cast<plist_t>(p)); }
@@ -75,15 +81,23 @@ plist_t toPlist(const QVariant &v)
     }
 }
 
-QVariant fromPlist(plist_t node)
+// Rule files nest four containers deep (rules, rule, matches, match); anything far deeper
+// is not a rule file.
+constexpr int kMaxDepth = 16;
+
+// A scalar's value; invalid for a container, data, or a string holding a NUL (which
+// *bad is set for: such a file is damaged, not merely unusual).
+QVariant scalarOf(plist_t node, bool *bad)
 {
     switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
-        char *s = nullptr;
-        plist_get_string_val(node, &s);
-        const QString out = QString::fromUtf8(s ? s : "");
-        std::free(s);
-        return out;
+        uint64_t length = 0;
+        const char *s = plist_get_string_ptr(node, &length);
+        if (!s || length > uint64_t(INT32_MAX) || std::memchr(s, 0, size_t(length))) {
+            *bad = true;
+            return {};
+        }
+        return QString::fromUtf8(s, qsizetype(length));
     }
     case PLIST_BOOLEAN: {
         uint8_t b = 0;
@@ -109,76 +123,109 @@ QVariant fromPlist(plist_t node)
         return QDateTime::fromMSecsSinceEpoch(kPlistEpochMs + qint64(sec) * 1000 + usec / 1000)
             .toLocalTime();
     }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        const uint32_t n = plist_array_get_size(node);
-        for (uint32_t i = 0; i < n; ++i)
-            list << fromPlist(plist_array_get_item(node, i));
-        return list;
-    }
-    case PLIST_DICT: {
-        QVariantMap m;
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        for (;;) {
-            char *key = nullptr;
-            plist_t val = nullptr;
-            plist_dict_next_item(node, it, &key, &val);
-            if (!val) {
-                std::free(key);
-                break;
-            }
-            m.insert(QString::fromUtf8(key), fromPlist(val));
-            std::free(key);
-        }
-        std::free(it);
-        return m;
-    }
     default:
         return {};
     }
 }
 
+// A value stored under a key: a scalar, or a list of scalars.
+QVariant valueOf(plist_t node, bool *bad)
+{
+    if (plist_get_node_type(node) != PLIST_ARRAY)
+        return scalarOf(node, bad);
+    QVariantList list;
+    const uint32_t n = plist_array_get_size(node);
+    for (uint32_t i = 0; i < n; ++i)
+        list << scalarOf(plist_array_get_item(node, i), bad);
+    return list;
+}
+
+// A term list; a lone text is one term (QVariant would split it into characters).
 QStringList stringsOf(const QVariant &v)
 {
+    if (v.typeId() == QMetaType::QString)
+        return { v.toString() };
     QStringList out;
     for (const QVariant &item : v.toList())
         out << item.toString();
     return out;
 }
 
-std::optional<int> optionalInt(const QVariantMap &m, const QString &key)
+// Keys are looked up by name: reading a key's text would trip libplist's length assertion
+// on a key holding a NUL.
+std::optional<QVariant> itemOf(plist_t dict, const QString &key, bool *bad)
 {
-    const auto it = m.constFind(key);
-    if (it == m.constEnd() || !it->isValid())
+    plist_t node = plist_dict_get_item(dict, key.toUtf8().constData());
+    if (!node)
         return std::nullopt;
-    return int(std::lround(it->toDouble()));
+    return valueOf(node, bad);
 }
 
-KeywordRulePtr ruleFrom(const QVariantMap &m)
+std::optional<int> optionalInt(plist_t dict, const QString &key, bool *bad)
+{
+    const std::optional<QVariant> v = itemOf(dict, key, bad);
+    if (!v || !v->isValid())
+        return std::nullopt;
+    return int(std::lround(v->toDouble()));
+}
+
+TGDEntryList matchesOf(plist_t list, bool *bad)
+{
+    TGDEntryList matches;
+    const uint32_t n = plist_get_node_type(list) == PLIST_ARRAY ? plist_array_get_size(list) : 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        plist_t fields = plist_array_get_item(list, i);
+        if (plist_get_node_type(fields) != PLIST_DICT)
+            continue;
+        auto e = std::make_shared<TGDEntry>();
+        for (const QString &key : TGDEntry::keys())
+            if (const std::optional<QVariant> v = itemOf(fields, key, bad))
+                e->setValue(key, *v);
+        matches.push_back(std::move(e));
+    }
+    return matches;
+}
+
+KeywordRulePtr ruleFrom(plist_t dict, bool *bad)
 {
     auto r = std::make_shared<KeywordRule>();
-    r->keywords = stringsOf(m.value(QStringLiteral("Keywords")));
-    if (m.contains(QStringLiteral("Negatives")))
-        r->negatives = stringsOf(m.value(QStringLiteral("Negatives")));
-    r->numberMatches = m.value(QStringLiteral("NumberMatches")).toInt();
-    r->exact = m.value(QStringLiteral("Exact")).toBool();
-    r->padStart = optionalInt(m, QStringLiteral("padStart"));
-    r->padEnd = optionalInt(m, QStringLiteral("padEnd"));
-    if (m.contains(QStringLiteral("autoRecord")))
-        r->autoRecord = m.value(QStringLiteral("autoRecord")).toBool();
-    if (m.contains(QStringLiteral("Matches"))) {
-        TGDEntryList matches;
-        for (const QVariant &item : m.value(QStringLiteral("Matches")).toList()) {
-            auto e = std::make_shared<TGDEntry>();
-            const QVariantMap fields = item.toMap();
-            for (auto it = fields.cbegin(); it != fields.cend(); ++it)
-                e->setValue(it.key(), it.value());
-            matches.push_back(std::move(e));
-        }
-        r->matches = std::move(matches);
-    }
+    r->keywords = stringsOf(itemOf(dict, QStringLiteral("Keywords"), bad).value_or(QVariant()));
+    if (const auto v = itemOf(dict, QStringLiteral("Negatives"), bad))
+        r->negatives = stringsOf(*v);
+    r->numberMatches = itemOf(dict, QStringLiteral("NumberMatches"), bad).value_or(0).toInt();
+    r->exact = itemOf(dict, QStringLiteral("Exact"), bad).value_or(false).toBool();
+    r->padStart = optionalInt(dict, QStringLiteral("padStart"), bad);
+    r->padEnd = optionalInt(dict, QStringLiteral("padEnd"), bad);
+    if (const auto v = itemOf(dict, QStringLiteral("autoRecord"), bad))
+        r->autoRecord = v->toBool();
+    if (plist_t m = plist_dict_get_item(dict, "Matches"))
+        r->matches = matchesOf(m, bad);
     return r;
+}
+
+std::mutex reportMutex;
+std::function<void(const QString &)> reportSink;
+
+void report(const QString &text)
+{
+    std::function<void(const QString &)> sink;
+    {
+        std::lock_guard lock(reportMutex);
+        sink = reportSink;
+    }
+    if (sink)
+        sink(text);
+    else
+        systemLog(text.trimmed());
+}
+
+// A name beside `path` that no file has yet: "<path>.bad", then "<path>.bad.1" and on.
+QString asideName(const QString &path)
+{
+    QString name = path + QStringLiteral(".bad");
+    for (int i = 1; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++i)
+        name = path + QStringLiteral(".bad.%1").arg(i);
+    return name;
 }
 
 } // namespace
@@ -206,28 +253,73 @@ QByteArray toXml(const KeywordRules &rules)
     return out;
 }
 
-std::optional<KeywordRules> fromBytes(const QByteArray &bytes)
+std::optional<KeywordRules> fromBytes(const QByteArray &bytes, QString *why)
 {
-    if (bytes.isEmpty() || bytes.size() > INT32_MAX)
+    QString reason;
+    if (!why)
+        why = &reason;
+    if (bytes.isEmpty() || bytes.size() > INT32_MAX) {
+        *why = bytes.isEmpty() ? QStringLiteral("the file is empty") : QStringLiteral("too large");
+        return std::nullopt;
+    }
+    if (!PlistScreen::safeToParse(bytes, kMaxDepth, why))
         return std::nullopt;
     plist_t raw = nullptr;
     plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &raw);
     PlistPtr root(raw);
-    if (!root || plist_get_node_type(root.get()) != PLIST_ARRAY)
+    if (!root || plist_get_node_type(root.get()) != PLIST_ARRAY) {
+        *why = root ? QStringLiteral("its root is not a list of rules")
+                    : QStringLiteral("not a property list");
         return std::nullopt;
+    }
+    bool bad = false;
     KeywordRules rules;
-    for (const QVariant &item : fromPlist(root.get()).toList())
-        if (item.typeId() == QMetaType::QVariantMap)
-            rules.push_back(ruleFrom(item.toMap()));
+    const uint32_t n = plist_array_get_size(root.get());
+    for (uint32_t i = 0; i < n; ++i) {
+        plist_t item = plist_array_get_item(root.get(), i);
+        if (plist_get_node_type(item) == PLIST_DICT)
+            rules.push_back(ruleFrom(item, &bad));
+    }
+    if (bad) {
+        *why = QStringLiteral("a text holds a NUL character");
+        return std::nullopt;
+    }
     return rules;
 }
 
 std::optional<KeywordRules> read(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.exists() && !QFileInfo(path).isSymLink())
         return std::nullopt;
-    return fromBytes(f.readAll());
+    QString why;
+    if (f.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = f.size() > kMaxFileSize ? QByteArray() : f.read(kMaxFileSize + 1);
+        if (bytes.size() > kMaxFileSize)
+            why = QStringLiteral("too large");
+        else if (auto rules = fromBytes(bytes, &why))
+            return rules;
+        f.close();
+    } else {
+        why = f.errorString();
+    }
+    // The rules start empty and the next store would overwrite the file: keep it aside.
+    const QString aside = asideName(path);
+    if (QFile::rename(path, aside))
+        report(QStringLiteral("The keyword rule file could not be read (%1); it was kept as "
+                              "\"%2\" and the rules start empty.\n")
+                   .arg(why, QFileInfo(aside).fileName()));
+    else
+        report(QStringLiteral("The keyword rule file could not be read (%1) nor set aside; "
+                              "the rules start empty.\n")
+                   .arg(why));
+    return std::nullopt;
+}
+
+void setReportSink(std::function<void(const QString &)> sink)
+{
+    std::lock_guard lock(reportMutex);
+    reportSink = std::move(sink);
 }
 
 bool write(const QString &path, const KeywordRules &rules)

@@ -3,21 +3,30 @@
 #include "ui/KeywordRule.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 // "Keywords.plist": an XML property list whose root is an array of rule dictionaries.
 namespace KeywordFile
 {
 
-// The rules stored at `path`; nothing when the file is missing, unreadable or not a
-// property list with an array at its root.
+// The rules stored at `path`; nothing when the file is missing or cannot be read. A file
+// that is there but cannot be read (not a property list with an array at its root, damaged,
+// nested absurdly deep, a NUL inside a text) is renamed to "<path>.bad" (".bad.1" and on
+// when that name is taken) so the next store cannot overwrite it, and one line saying so
+// goes to the report sink.
 std::optional<KeywordRules> read(const QString &path);
+
+// Where read() reports a file it set aside; until set (or after an empty function), the
+// system log. Meant for the StatusLog, where the user sees it.
+void setReportSink(std::function<void(const QString &)> sink);
 
 // The file's bytes for these rules. A match value a property list cannot hold (the
 // channel picture of the "Now on" list, say) is left out, so every rule list can be stored.
 QByteArray toXml(const KeywordRules &rules);
-// Rules from property-list bytes (XML or binary); nothing when they are not a rule list.
-std::optional<KeywordRules> fromBytes(const QByteArray &bytes);
+// Rules from property-list bytes (XML or binary); nothing when they are not a rule list,
+// with the reason in `why`. Never hands libplist bytes it cannot parse safely.
+std::optional<KeywordRules> fromBytes(const QByteArray &bytes, QString *why = nullptr);
 
 // Replaces the file whole and atomically. Answers success.
 bool write(const QString &path, const KeywordRules &rules);

@@ -1,12 +1,16 @@
 #include "support/TempHome.h"
 #include "ui/KeywordFile.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSize>
+#include <algorithm>
+#include <cctype>
 #include <ctime>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace
@@ -37,10 +41,184 @@ protected:
         qunsetenv("TZ");
         tzset();
     }
+    QString rulePath() const { return home.path() + "/Keywords.plist"; }
     TempHome home;
 };
 
+QByteArray broken(const char *name)
+{
+    return readFile(QStringLiteral(PALLARO_TEST_DATA "/keywords/broken/") + name);
+}
+
+// A binary property list of `depth` arrays, each holding the next (4-byte offsets and refs).
+QByteArray deepBinary(int depth)
+{
+    auto be = [](QByteArray &out, quint64 v, int width) {
+        for (int i = width - 1; i >= 0; --i)
+            out.append(char(v >> (8 * i)));
+    };
+    QByteArray body("bplist00");
+    QByteArray offsets;
+    for (int i = 0; i <= depth; ++i) {
+        be(offsets, quint64(body.size()), 4);
+        if (i == depth) {
+            body.append(char(0xA0));
+        } else {
+            body.append(char(0xA1));
+            be(body, quint64(i + 1), 4);
+        }
+    }
+    const quint64 table = quint64(body.size());
+    body += offsets;
+    body += QByteArray(6, '\0');
+    body += char(4);
+    body += char(4);
+    be(body, quint64(depth + 1), 8);
+    be(body, 0, 8);
+    be(body, table, 8);
+    return body;
+}
+
+QByteArray deepXml(const QByteArray &open, const QByteArray &close, int depth)
+{
+    return "<plist>" + open.repeated(depth) + close.repeated(depth) + "</plist>";
+}
+
 } // namespace
+
+// Damaged files, each refused with the reason of the guard that caught it.
+struct BrokenCase {
+    const char *name;
+    std::function<QByteArray()> bytes;
+    const char *reason;
+};
+void PrintTo(const BrokenCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BrokenRuleFile : public KeywordFileTest, public ::testing::WithParamInterface<BrokenCase>
+{
+};
+
+TEST_P(BrokenRuleFile, IsRefusedWithItsReason)
+{
+    QString why;
+    EXPECT_FALSE(KeywordFile::fromBytes(GetParam().bytes(), &why));
+    EXPECT_TRUE(why.contains(QLatin1String(GetParam().reason))) << why.toStdString();
+}
+
+#define FILE_CASE(file, reason) BrokenCase { file, [] { return broken(file); }, reason }
+// Far deeper than libplist's recursive parse and free survive.
+constexpr int kCrashDepth = 200000;
+INSTANTIATE_TEST_SUITE_P(Files, BrokenRuleFile,
+    ::testing::Values(FILE_CASE("nul-in-xml-string.plist", "NUL byte"),
+        FILE_CASE("nul-in-binary-string.plist", "NUL-holding"),
+        FILE_CASE("nul-in-binary-key.plist", "NUL-holding"),
+        FILE_CASE("truncated-binary.plist", "trailer"),
+        FILE_CASE("root-is-dict.plist", "root is not a list"),
+        FILE_CASE("root-is-string.plist", "root is not a list"),
+        FILE_CASE("not-a-plist.plist", "not a property list"),
+        FILE_CASE("unclosed-xml.plist", "not a property list"),
+        FILE_CASE("binary-cycle.plist", "to itself"),
+        FILE_CASE("binary-doubling.plist", "too large a tree"),
+        FILE_CASE("binary-deep.plist", "deeper than 16"),
+        FILE_CASE("xml-deep.plist", "deeper than 16"),
+        FILE_CASE("xml-deep-hidden-closes.plist", "deeper than 16"),
+        BrokenCase { "empty", [] { return QByteArray(); }, "empty" },
+        BrokenCase { "binary chain", [] { return deepBinary(kCrashDepth); }, "deeper than 16" },
+        BrokenCase { "xml arrays", [] { return deepXml("<array>", "</array>", kCrashDepth); },
+            "deeper than 16" },
+        BrokenCase { "xml dicts", [] { return deepXml("<dict><key>k</key>", "</dict>", kCrashDepth); },
+            "deeper than 16" }),
+    [](const auto &info) {
+        std::string n = info.param.name;
+        std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(uchar(c)); }, '_');
+        return n;
+    });
+
+// Unusual but sound files: the depth walk follows the parser through them.
+TEST_F(KeywordFileTest, SoundFilesWithCommentsAndDeclarationsRead)
+{
+    const QByteArray rule = "<dict><key>Keywords</key><array><string>A<!-- </array> -->B"
+                            "<![CDATA[</dict>]]></string></array></dict>";
+    const QList<QByteArray> files {
+        "<?xml version=\"1.0\" a=\"?>\"?><!DOCTYPE plist [<!ENTITY x \"]>\">]><plist><array>"
+            + rule + "</array></plist>",
+        "<plist><!-- <array> --><array >" + rule + "<array/><array ></array></array></plist>",
+        QByteArray("<plist>") + "<array>" + rule.repeated(3) + "</array></plist>",
+    };
+    for (const QByteArray &bytes : files) {
+        QString why;
+        const auto rules = KeywordFile::fromBytes(bytes, &why);
+        ASSERT_TRUE(rules) << why.toStdString() << "\n" << bytes.toStdString();
+        EXPECT_EQ(rules->front()->keywords, QStringList { "AB</dict>" });
+    }
+    // The nesting allowed stays well above what a rule file needs.
+    EXPECT_TRUE(KeywordFile::fromBytes(deepXml("<array>", "</array>", 16)));
+    EXPECT_TRUE(KeywordFile::fromBytes(deepBinary(15)));
+}
+
+TEST_F(KeywordFileTest, AnUnreadableFileIsKeptAsideAndReported)
+{
+    QStringList reports;
+    KeywordFile::setReportSink([&](const QString &line) { reports << line; });
+    const QList<QByteArray> damaged { broken("nul-in-binary-key.plist"), "garbage", "" };
+    for (const QByteArray &bytes : damaged) {
+        ASSERT_TRUE(writeFile(rulePath(), bytes));
+        EXPECT_FALSE(KeywordFile::read(rulePath()));
+        EXPECT_FALSE(QFileInfo::exists(rulePath()));
+    }
+    KeywordFile::setReportSink({});
+    // Every damaged file is kept, none overwritten by the next.
+    EXPECT_EQ(readFile(rulePath() + ".bad"), damaged[0]);
+    EXPECT_EQ(readFile(rulePath() + ".bad.1"), damaged[1]);
+    EXPECT_EQ(readFile(rulePath() + ".bad.2"), damaged[2]);
+    ASSERT_EQ(reports.size(), 3);
+    EXPECT_TRUE(reports[0].contains("NUL-holding")) << reports[0].toStdString();
+    EXPECT_TRUE(reports[1].contains("\"Keywords.plist.bad.1\"")) << reports[1].toStdString();
+    EXPECT_TRUE(reports[2].endsWith('\n'));
+
+    // A missing file is no damage; without a sink the report goes to the system log.
+    EXPECT_FALSE(KeywordFile::read(rulePath()));
+    SystemLogCapture log;
+    ASSERT_TRUE(writeFile(rulePath(), "garbage"));
+    EXPECT_FALSE(KeywordFile::read(rulePath()));
+    EXPECT_EQ(log.lines().size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(rulePath() + ".bad.3"));
+}
+
+// Values of the wrong type fall back to the defaults, field by field; items that are no
+// dictionary are no rule and no match.
+TEST_F(KeywordFileTest, WrongTypesFallBackToDefaults)
+{
+    const QByteArray bytes = R"(<plist><array><string>no rule</string>
+        <dict><key>Keywords</key><string>News</string><key>Negatives</key><integer>3</integer>
+          <key>NumberMatches</key><array/><key>padStart</key><dict/><key>padEnd</key><string>x</string>
+          <key>Matches</key><array><string>no match</string>
+            <dict><key>title</key><array><string>T</string></array><key>duration</key><true/>
+              <key>start</key><integer>5</integer><key>extStart</key><dict/></dict></array></dict>
+        <dict><key>Matches</key><dict/></dict></array></plist>)";
+    QString why;
+    const auto rules = KeywordFile::fromBytes(bytes, &why);
+    ASSERT_TRUE(rules) << why.toStdString();
+    ASSERT_EQ(rules->size(), 2u);
+    const KeywordRule &r = *rules->front();
+    EXPECT_EQ(r.keywords, QStringList { "News" }); // a lone text is one term
+    EXPECT_TRUE(r.negatives.isEmpty());
+    EXPECT_EQ(r.numberMatches, 0);
+    EXPECT_FALSE(r.padStart);
+    EXPECT_EQ(r.padEnd, 0);
+    ASSERT_TRUE(r.matches);
+    ASSERT_EQ(r.matches->size(), 1u);
+    const TGDEntry &m = *r.matches->front();
+    EXPECT_EQ(m.title, "");
+    EXPECT_EQ(m.duration, 1);
+    EXPECT_FALSE(m.start.isValid());
+    EXPECT_FALSE(m.extStart);
+    ASSERT_TRUE(rules->back()->matches);
+    EXPECT_TRUE(rules->back()->matches->empty());
+}
 
 TEST_F(KeywordFileTest, PythonReadsWhatWeWrite)
 {
@@ -166,18 +344,6 @@ plistlib.dump(rules, open(sys.argv[1], 'wb'), fmt=plistlib.%1)
         // A rule the file gives without "Negatives" keeps the default.
         EXPECT_EQ(rules->back()->negatives, QStringList { "" });
         EXPECT_FALSE(rules->back()->matches);
-    }
-}
-
-TEST_F(KeywordFileTest, BrokenFilesGiveNoRules)
-{
-    const QString path = home.path() + "/Keywords.plist";
-    EXPECT_FALSE(KeywordFile::read(path)); // missing
-    for (const QByteArray &bytes : { QByteArray(""), QByteArray("not a plist"),
-             QByteArray("<?xml version=\"1.0\"?><plist><dict/></plist>"),
-             QByteArray("<?xml version=\"1.0\"?><plist><array><dict><key>Keywords</key>") }) {
-        ASSERT_TRUE(writeFile(path, bytes));
-        EXPECT_FALSE(KeywordFile::read(path)) << bytes.toStdString();
     }
 }
 
