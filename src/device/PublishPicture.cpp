@@ -7,15 +7,12 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <string>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,8 +27,6 @@ constexpr int MaxPublishTimeout = 9999;
 constexpr int DrainTimeout = 800000;
 // How long the server has to open the data connection.
 constexpr int DataConnectTimeoutMs = 10000;
-// A reply line longer than this is parsed as it stands instead of waiting for its end.
-constexpr size_t MaxPendingReply = 64 * 1024;
 
 std::mutex &gLock()
 {
@@ -108,38 +103,31 @@ int writeAll(int fd, const char *data, size_t length, const FtpDataWriter &write
     return FtpStatus::Ok;
 }
 
-// Reads until the text received ends at a line end (a reply may arrive split inside a
-// line), then parses it. Answers the read status; on 0, `code` and `more` are set.
-int readReply(int sock, int timeout, int previousCode, int *code, bool *more)
+// Reads chunks until `reader` has parsed one more piece, each read waiting at most
+// `timeout`. Answers the read status.
+int readPiece(int sock, int timeout, FtpReplyReader &reader)
 {
-    std::string pending;
     for (;;) {
         char *text = nullptr;
         size_t length = 0;
         const int status = FtpGetServerResponseWithTimeout(sock, timeout, &text, &length);
         if (status != FtpStatus::Ok)
             return status;
-        if (!text)
-            return FtpStatus::NoReplyText;
-        pending.append(text, length);
+        const bool ended = reader.feed(text, length);
         std::free(text);
-        if ((!pending.empty() && pending.back() == '\n') || pending.size() > MaxPendingReply)
-            break;
+        if (ended)
+            return FtpStatus::Ok;
     }
-    *code = FtpGetServerResponseCode(pending.data(), pending.size(), previousCode, more);
-    return FtpStatus::Ok;
 }
 
-// Reads a whole (possibly multi-line) reply. Answers the read status; on 0, `code` is set.
-int readWholeReply(int sock, int timeout, int *code)
+// Reads a whole (possibly multi-line) reply into `reader`. Answers the read status.
+int readWholeReply(int sock, int timeout, FtpReplyReader &reader)
 {
-    *code = 0;
-    bool more = false;
     do {
-        const int status = readReply(sock, timeout, *code, code, &more);
+        const int status = readPiece(sock, timeout, reader);
         if (status != FtpStatus::Ok)
             return status;
-    } while (more);
+    } while (reader.more());
     return FtpStatus::Ok;
 }
 
@@ -151,117 +139,6 @@ bool hasLineBreak(const QString &text)
 
 } // namespace
 
-int FtpGetServerResponseWithTimeout(int sock, int timeout, char **text, size_t *length)
-{
-    if (!text)
-        return FtpStatus::InvalidArgument;
-    *text = nullptr;
-    if (length)
-        *length = 0;
-
-    // Microsecond limits are carried whole, so a second or more is still a valid wait.
-    const long long limitUs = timeout <= 9999
-        ? static_cast<long long>(std::max(timeout, 0)) * 1000000
-        : static_cast<long long>(timeout);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(limitUs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p { sock, POLLIN, 0 };
-        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-        if (ready == 0) {
-            logLine(QStringLiteral("timeout?"));
-            return FtpStatus::TimedOut;
-        }
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            logLine(QString::asprintf("select() error %d", error));
-            return error;
-        }
-        break;
-    }
-
-    int waiting = 0;
-    if (::ioctl(sock, FIONREAD, &waiting) < 0)
-        return errno;
-    if (waiting <= 0)
-        return FtpStatus::ConnectionClosed;
-
-    char *buffer = static_cast<char *>(std::malloc(static_cast<size_t>(waiting) + 1));
-    if (!buffer)
-        return FtpStatus::OutOfMemory;
-    ssize_t got;
-    do {
-        got = ::recv(sock, buffer, static_cast<size_t>(waiting), 0);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        const int error = errno;
-        logLine(QString::asprintf("read() failed with %d", error));
-        std::free(buffer);
-        return error;
-    }
-    if (got == 0) {
-        std::free(buffer);
-        return FtpStatus::ConnectionClosed;
-    }
-    buffer[got] = '\0';
-    *text = buffer;
-    if (length)
-        *length = static_cast<size_t>(got);
-    return FtpStatus::Ok;
-}
-
-int FtpGetServerResponseCode(const char *text, size_t length, int previousCode, bool *moreToCome)
-{
-    bool unused = false;
-    bool &more = moreToCome ? *moreToCome : unused;
-    more = false;
-    if (!text || length == 0)
-        return 0;
-
-    int code = 0;
-    size_t i = 0;
-    bool continuation = false;
-    if (text[0] == ' ') {
-        continuation = true;
-        code = previousCode;
-    } else {
-        while (i < length && text[i] >= '0' && text[i] <= '9' && code < 100000) {
-            code = code * 10 + (text[i] - '0');
-            ++i;
-        }
-        // Free text inside a multi-line reply, after the previous chunk's last line.
-        if (i == 0 && previousCode != 0) {
-            continuation = true;
-            code = previousCode;
-        }
-    }
-
-    if (code != 0 && (continuation || (i < length && text[i] == '-'))) {
-        more = true;
-        const std::string end = std::to_string(code) + ' ';
-        // The first line opens (or continues) the reply; the closing line comes later.
-        const char *pos = text;
-        const char *const stop = text + length;
-        for (;;) {
-            const char *lf = static_cast<const char *>(std::memchr(pos, '\n', stop - pos));
-            if (!lf)
-                break;
-            pos = lf + 1;
-            if (pos >= stop)
-                break;
-            if (static_cast<size_t>(stop - pos) >= end.size()
-                && std::memcmp(pos, end.data(), end.size()) == 0) {
-                more = false;
-                break;
-            }
-        }
-    }
-    return code;
-}
-
 int FtpCommand(int sock, const char *command, size_t length)
 {
     if (!command || length == 0)
@@ -269,9 +146,9 @@ int FtpCommand(int sock, const char *command, size_t length)
     const int sent = writeAll(sock, command, length, socketWrite);
     if (sent != FtpStatus::Ok)
         return sent;
-    int code = 0;
-    const int status = readWholeReply(sock, DefaultTimeout, &code);
-    return status != FtpStatus::Ok ? status : code;
+    FtpReplyReader reply;
+    const int status = readWholeReply(sock, DefaultTimeout, reply);
+    return status != FtpStatus::Ok ? status : reply.code();
 }
 
 void setFtpDataWriter(FtpDataWriter writer)
@@ -361,21 +238,15 @@ Outcome Exchange::run(const QString &user, const QString &password)
     }
 
     // Some servers follow the login with more lines (a banner, 211/215 notes): drain them.
-    int code = reply;
+    FtpReplyReader drained(reply);
     int result = 0;
-    bool more = false;
     do {
-        int parsed = 0;
-        const int status = readReply(control_, DrainTimeout, code, &parsed, &more);
+        const int status = readPiece(control_, DrainTimeout, drained);
         logLine(QString::asprintf("messages response: %i", status));
-        if (status == FtpStatus::Ok) {
-            code = parsed;
-            result = parsed;
-        } else {
-            result = status;
-            more = false;
-        }
-    } while (result == 230 || result == 211 || result == 215 || more);
+        if (status != FtpStatus::Ok)
+            break;
+        result = drained.code();
+    } while (result == 230 || result == 211 || result == 215 || drained.more());
 
     // The folder relative to the login folder first, then as an absolute path.
     reply = command(QStringLiteral("CWD %1\r\n").arg(dir_.mid(1)), true);
@@ -492,11 +363,13 @@ Outcome Exchange::run(const QString &user, const QString &password)
         return { Next::Abort, status };
     }
 
-    status = readWholeReply(control_, DefaultTimeout, &code);
+    FtpReplyReader stored;
+    status = readWholeReply(control_, DefaultTimeout, stored);
     if (status != FtpStatus::Ok) {
         last = status;
         return { Next::Abort, status };
     }
+    const int code = stored.code();
     last = code;
     // 250 is the other completion reply a server may give to STOR.
     if (code != 226 && code != 250)
@@ -572,15 +445,10 @@ int PublishPicture::publishThread(const Request &request)
         return errno;
     logLine(QStringLiteral("Server connected"));
 
-    int code = 0;
-    int status = FtpStatus::Ok;
-    bool more = false;
-    do {
-        status = readReply(control.fd, DefaultTimeout, code, &code, &more);
-        if (status != FtpStatus::Ok)
-            break;
-    } while (more);
-    const int greeting = code != 0 ? code : status;
+    // A greeting cut short by a failed read still counts by the code it began with.
+    FtpReplyReader greeted;
+    const int status = readWholeReply(control.fd, DefaultTimeout, greeted);
+    const int greeting = greeted.code() != 0 ? greeted.code() : status;
     if (greeting != 220) {
         logLine(QString::asprintf("ready? response: %i", greeting));
         return greeting ? greeting : EPROTO;

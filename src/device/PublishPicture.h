@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/FtpReply.h"
+
 #include <QString>
 #include <QUrl>
 #include <atomic>
@@ -7,31 +9,9 @@
 #include <functional>
 #include <sys/types.h>
 
-// Results of the FTP functions share one integer space: 0 is success, 100 to 599 a server
-// reply code, anything else a local status (an errno value or one of these).
-namespace FtpStatus
-{
-constexpr int Ok = 0;
-constexpr int InvalidArgument = 22; // EINVAL
-constexpr int TimedOut = 60; // time limit passed; fixed, whatever the host's ETIMEDOUT
-constexpr int OutOfMemory = 12; // ENOMEM
-constexpr int NothingTaken = 55; // the data connection took no bytes
-constexpr int NoReplyText = 9998; // a read produced no text
-constexpr int ConnectionClosed = 9999; // readable but empty: the server closed the connection
-} // namespace FtpStatus
-
-// Time limit of every reply read: whole seconds up to 9999, microseconds above that.
-// Raised (never lowered) by PublishPicture's constructor from "PublishTimeout".
+// Time limit of every reply read, for the whole reply: whole seconds up to 9999, microseconds
+// above that. Raised (never lowered) by PublishPicture's constructor from "PublishTimeout".
 extern std::atomic<int> DefaultTimeout;
-
-// Reads one chunk of reply text from `sock`, waiting at most `timeout` (see DefaultTimeout).
-// On 0 the text (zero-terminated, caller frees with free()) and its length are handed out.
-int FtpGetServerResponseWithTimeout(int sock, int timeout, char **text, size_t *length);
-
-// Parses one reply chunk. A chunk beginning with a space, or with no code while a reply is
-// under way (previousCode not 0), continues the previous reply. `moreToCome` tells whether
-// the closing "NNN " line of a multi-line reply is still missing.
-int FtpGetServerResponseCode(const char *text, size_t length, int previousCode, bool *moreToCome);
 
 // Sends one command and reads its whole reply. Answers the reply code or a local status.
 int FtpCommand(int sock, const char *command, size_t length);

@@ -1,0 +1,151 @@
+#include "device/FtpReply.h"
+
+#include "base/SystemLog.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+namespace
+{
+
+// A reply line longer than this is parsed as it stands instead of waiting for its end.
+constexpr size_t MaxPendingReply = 64 * 1024;
+
+int readChunk(int sock, FtpClock::time_point deadline, char **text, size_t *length)
+{
+    if (!text)
+        return FtpStatus::InvalidArgument;
+    *text = nullptr;
+    if (length)
+        *length = 0;
+
+    for (;;) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - FtpClock::now());
+        pollfd p { sock, POLLIN, 0 };
+        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (ready == 0) {
+            systemLog(QStringLiteral("timeout?"));
+            return FtpStatus::TimedOut;
+        }
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            systemLog(QString::asprintf("select() error %d", error));
+            return error;
+        }
+        break;
+    }
+
+    int waiting = 0;
+    if (::ioctl(sock, FIONREAD, &waiting) < 0)
+        return errno;
+    if (waiting <= 0)
+        return FtpStatus::ConnectionClosed;
+
+    char *buffer = static_cast<char *>(std::malloc(static_cast<size_t>(waiting) + 1));
+    if (!buffer)
+        return FtpStatus::OutOfMemory;
+    ssize_t got;
+    do {
+        got = ::recv(sock, buffer, static_cast<size_t>(waiting), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        const int error = errno;
+        systemLog(QString::asprintf("read() failed with %d", error));
+        std::free(buffer);
+        return error;
+    }
+    if (got == 0) {
+        std::free(buffer);
+        return FtpStatus::ConnectionClosed;
+    }
+    buffer[got] = '\0';
+    *text = buffer;
+    if (length)
+        *length = static_cast<size_t>(got);
+    return FtpStatus::Ok;
+}
+
+} // namespace
+
+int FtpGetServerResponseCode(const char *text, size_t length, int previousCode, bool *moreToCome)
+{
+    bool unused = false;
+    bool &more = moreToCome ? *moreToCome : unused;
+    more = false;
+    if (!text || length == 0)
+        return 0;
+
+    int code = 0;
+    size_t i = 0;
+    bool continuation = false;
+    if (text[0] == ' ') {
+        continuation = true;
+        code = previousCode;
+    } else {
+        while (i < length && text[i] >= '0' && text[i] <= '9' && code < 100000) {
+            code = code * 10 + (text[i] - '0');
+            ++i;
+        }
+        // Free text inside a multi-line reply, after the previous piece's last line.
+        if (i == 0 && previousCode != 0) {
+            continuation = true;
+            code = previousCode;
+        }
+    }
+
+    if (code != 0 && (continuation || (i < length && text[i] == '-'))) {
+        more = true;
+        const std::string end = std::to_string(code) + ' ';
+        // The first line opens (or continues) the reply; the closing line comes later.
+        const char *pos = text;
+        const char *const stop = text + length;
+        for (;;) {
+            const char *lf = static_cast<const char *>(std::memchr(pos, '\n', stop - pos));
+            if (!lf)
+                break;
+            pos = lf + 1;
+            if (pos >= stop)
+                break;
+            if (static_cast<size_t>(stop - pos) >= end.size()
+                && std::memcmp(pos, end.data(), end.size()) == 0) {
+                more = false;
+                break;
+            }
+        }
+    }
+    return code;
+}
+
+bool FtpReplyReader::feed(const char *data, size_t length)
+{
+    if (data)
+        pending_.append(data, length);
+    if ((pending_.empty() || pending_.back() != '\n') && pending_.size() <= MaxPendingReply)
+        return false;
+    code_ = FtpGetServerResponseCode(pending_.data(), pending_.size(), code_, &more_);
+    pending_.clear();
+    ++pieces_;
+    return true;
+}
+
+FtpClock::time_point FtpDeadline(int timeout)
+{
+    // Microsecond limits are carried whole, so a second or more is still a valid wait.
+    const long long limitUs = timeout <= 9999
+        ? static_cast<long long>(std::max(timeout, 0)) * 1000000
+        : static_cast<long long>(timeout);
+    return FtpClock::now() + std::chrono::microseconds(limitUs);
+}
+
+int FtpGetServerResponseWithTimeout(int sock, int timeout, char **text, size_t *length)
+{
+    return readChunk(sock, FtpDeadline(timeout), text, length);
+}
