@@ -25,6 +25,13 @@ size_t collect(char *data, size_t size, size_t count, void *user)
     return bytes;
 }
 
+// Called about once a second even while nothing arrives.
+int checkCancel(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto *cancel = static_cast<const std::atomic<bool> *>(user);
+    return cancel && *cancel ? 1 : 0;
+}
+
 } // namespace
 
 std::optional<QByteArray> whole(const QString &url, const Limits &limits, QString *why)
@@ -58,6 +65,11 @@ std::optional<QByteArray> whole(const QString &url, const Limits &limits, QStrin
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &collect);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+    if (limits.cancel) {
+        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &checkCancel);
+        curl_easy_setopt(c, CURLOPT_XFERINFODATA, limits.cancel);
+    }
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Pallaro");
 
     const CURLcode result = curl_easy_perform(c);

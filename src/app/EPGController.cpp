@@ -19,6 +19,11 @@ EPGController::EPGController(StatusLog *log, QObject *parent)
 {
 }
 
+EPGController::~EPGController()
+{
+    stopFetch();
+}
+
 void EPGController::awakeFromNib()
 {
     currentOutputFolder_ = QStringLiteral("output");
@@ -37,6 +42,7 @@ void EPGController::awakeFromNib()
     copyFile(QStringLiteral("xmltv2html.css"), programFolder, output);
     copyFile(QStringLiteral("xmltv2htmlrc"), programFolder, output);
 
+    removeInterruptedWrites();
     loadExistingTGDs();
     if (gc_)
         gc_->loadPages();
@@ -70,6 +76,8 @@ void EPGController::setAutoRun(bool on)
 
 void EPGController::applicationWillTerminate()
 {
+    // A fetch still writing day files would race the write-out below.
+    stopFetch();
     if (kwc_)
         kwc_->writeOutData();
 }

@@ -7,10 +7,10 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <memory>
-
-#include <functional>
+#include <thread>
 
 class SourceListController;
 class StatusLog;
@@ -24,6 +24,8 @@ class EPGController : public QObject
     Q_OBJECT
 public:
     explicit EPGController(StatusLog *log, QObject *parent = nullptr);
+    // Stops a running fetch first (stopFetch).
+    ~EPGController() override;
 
     void setKeywordStore(KeywordStore *kwc) { kwc_ = kwc; }
     void setGridPages(GridPages *gc) { gc_ = gc; }
@@ -46,7 +48,7 @@ public:
     void closePrefsSheet();
     void setAutoRun(bool on);
 
-    // Last chance to save: the record marks reach the day files.
+    // Last chance to save: stops a running fetch, then the record marks reach the day files.
     void applicationWillTerminate();
 
     // Output folder. Scans it into the guide-day list, deleting the files of days before
@@ -82,13 +84,17 @@ public:
     void setFtpPublisher(FtpPublisher publisher) { ftpPublisher_ = std::move(publisher); }
 
     // Fetch. fetchEPG disables the buttons, empties the transcript and starts the worker for
-    // the setting "provider"; it returns at once. UI thread. The controller must outlive
-    // the worker: wait for fetchFinished before destroying it.
+    // the setting "provider"; it returns at once, and does nothing while a fetch runs.
+    // UI thread.
     void setFetchButtons(FetchButtons *buttons) { buttons_ = buttons; }
     // The system beep at the end of a fetch or an upload; the window sets it (the core has
     // no QApplication). Carried out on the UI thread.
     void setBeep(std::function<void()> beep) { beep_ = std::move(beep); }
     void fetchEPG();
+    // Asks a running fetch to stop and waits for it. The download and the unzip stop at
+    // once, leaving no part of a file behind; a conversion that has begun finishes with
+    // its rescan, so the day files and the programmes in memory agree. UI thread.
+    void stopFetch();
     // The web-provider fetch: download, unzip, convert, grid previews, rescan. Worker body.
     void fetchDataKR();
     // The script-based fetch. Worker body.
@@ -113,9 +119,10 @@ public:
     QString currentOutputFolder() const { return currentOutputFolder_; }
 
 private:
-    // Carries `work` out on the UI thread, after every change asked for before it.
     void setButtonsForFetch(bool running);
     void endFetch(bool succeeded);
+    // Start-up: removes what writers killed mid-write left in the output folder.
+    void removeInterruptedWrites();
 
     StatusLog *log_;
     UiQueue ui_{this};
@@ -132,4 +139,7 @@ private:
     std::shared_ptr<USBFunctions> usbf_;
     std::shared_ptr<TopfieldUSBContext> context_;
     FtpPublisher ftpPublisher_;
+    std::thread fetchWorker_;
+    std::atomic<bool> fetchRunning_ = false;
+    std::atomic<bool> fetchStop_ = false;
 };

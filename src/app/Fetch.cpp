@@ -26,8 +26,9 @@ namespace {
 const QString kUnzip = QStringLiteral("/usr/bin/unzip");
 const QString kShell = QStringLiteral("/bin/sh");
 
-// Runs unzip on the archive in the output folder and waits for it. Answers success.
-bool unzipArchive(const QString &output, const QString &archive)
+// Runs unzip on the archive in the output folder and waits for it, killing it when `stop`
+// becomes true. Answers success.
+bool unzipArchive(const QString &output, const QString &archive, const std::atomic<bool> &stop)
 {
     QProcess unzip;
     unzip.setWorkingDirectory(output);
@@ -37,10 +38,14 @@ bool unzipArchive(const QString &output, const QString &archive)
     unzip.start(kUnzip, { QStringLiteral("-o"), archive });
     if (!unzip.waitForStarted())
         return false;
-    if (!unzip.waitForFinished(10 * 60 * 1000)) {
-        unzip.kill();
-        unzip.waitForFinished();
-        return false;
+    QElapsedTimer running;
+    running.start();
+    while (!unzip.waitForFinished(100)) {
+        if (stop || running.elapsed() > 10 * 60 * 1000) {
+            unzip.kill();
+            unzip.waitForFinished();
+            return false;
+        }
     }
     return unzip.exitStatus() == QProcess::NormalExit && unzip.exitCode() == 0;
 }
@@ -116,6 +121,7 @@ void EPGController::setButtonsForFetch(bool running)
 
 void EPGController::endFetch(bool succeeded)
 {
+    fetchRunning_ = false;
     ui_.run([this, succeeded] {
         setButtonsForFetch(false);
         Q_EMIT fetchFinished(succeeded);
@@ -124,12 +130,26 @@ void EPGController::endFetch(bool succeeded)
 
 void EPGController::fetchEPG()
 {
+    // Two fetches would write the same files.
+    if (fetchRunning_)
+        return;
+    if (fetchWorker_.joinable())
+        fetchWorker_.join();
     logString_.clear();
     setButtonsForFetch(true);
+    fetchStop_ = false;
+    fetchRunning_ = true;
     if (Settings::string(QStringLiteral("provider")) == QLatin1String("UK"))
-        std::thread([this] { fetchDataUK(); }).detach();
+        fetchWorker_ = std::thread([this] { fetchDataUK(); });
     else
-        std::thread([this] { fetchDataKR(); }).detach();
+        fetchWorker_ = std::thread([this] { fetchDataKR(); });
+}
+
+void EPGController::stopFetch()
+{
+    fetchStop_ = true;
+    if (fetchWorker_.joinable())
+        fetchWorker_.join();
 }
 
 void EPGController::fetchDataUK()
@@ -170,7 +190,13 @@ void EPGController::fetchDataKR()
     systemLog(url);
 
     QString why;
-    const std::optional<QByteArray> body = Download::whole(url, {}, &why);
+    Download::Limits limits;
+    limits.cancel = &fetchStop_;
+    const std::optional<QByteArray> body = Download::whole(url, limits, &why);
+    if (fetchStop_) {
+        endFetch(false);
+        return;
+    }
     if (!body)
         systemLog(QStringLiteral("Download brought nothing: ") + why);
     progress(15);
@@ -190,9 +216,18 @@ void EPGController::fetchDataKR()
             "The download brought nothing: converting the archive of an earlier fetch.\n"));
     printStatus(QStringLiteral("Unzipping...\n"));
     // What an earlier archive left must not pass for this archive's guide.
-    QFile::remove(output + QStringLiteral("/xmltv.xml"));
-    QFile::remove(output + QStringLiteral("/-"));
-    const bool unzipped = unzipArchive(output, archive);
+    auto removeGuide = [&output] {
+        QFile::remove(output + QStringLiteral("/xmltv.xml"));
+        QFile::remove(output + QStringLiteral("/-"));
+    };
+    removeGuide();
+    const bool unzipped = unzipArchive(output, archive, fetchStop_);
+    if (fetchStop_) {
+        // A killed unzip leaves a part of the guide.
+        removeGuide();
+        endFetch(false);
+        return;
+    }
     progress(66);
     if (!unzipped) {
         systemLog(QStringLiteral("Task1 failed."));
@@ -211,7 +246,8 @@ void EPGController::fetchDataKR()
 
     const bool grid = Settings::integer(QStringLiteral("generateGrid")) == 1;
     std::vector<qint64> gridProcesses;
-    if (grid) {
+    // Pages started now would outlive the application.
+    if (grid && !fetchStop_) {
         printStatus(QStringLiteral("Creating grid previews..."));
         conversion.exportXML(output);
         const QString script = programFolder + QStringLiteral("xmltv2html.rb");
@@ -246,7 +282,7 @@ void EPGController::fetchDataKR()
                     return true;
             return false;
         };
-        while (waited.elapsed() < gridPauseMs_ && anyRunning())
+        while (waited.elapsed() < gridPauseMs_ && !fetchStop_ && anyRunning())
             QThread::msleep(100);
         printStatus(QStringLiteral(" Done\n"));
         ui_.run([this] {

@@ -7,9 +7,11 @@
 #include "ui/SourceListController.h"
 
 #include <QDir>
+#include <QDateTime>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -42,6 +44,26 @@ QString EPGController::fileNameFromDateString(const QString &date)
 {
     return date.mid(4, 4) + QStringLiteral(" - ") + date.mid(2, 2) + QStringLiteral(" - ")
            + date.mid(0, 2);
+}
+
+void EPGController::removeInterruptedWrites()
+{
+    // writeWholeFile writes "NAME.XXXXXX" (six letters or digits) and renames it over NAME;
+    // a kill before the rename leaves it for good. Only the files it writes here count: the
+    // day files, their XMLTV companions and the archive.
+    static const QRegularExpression leftover(
+        QStringLiteral("^([0-9]{8}\\.(tgd|xml)|kR\\.zip)\\.[A-Za-z0-9]{6}$"));
+    // One being written keeps a fresh time: it may belong to another instance at work.
+    constexpr qint64 settledSeconds = 10 * 60;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDir output(Paths::outputFolder());
+    for (const QFileInfo &info : output.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+        if (!leftover.match(info.fileName()).hasMatch()
+            || info.lastModified().secsTo(now) < settledSeconds)
+            continue;
+        systemLog(QStringLiteral("Removing an interrupted write: ") + info.fileName());
+        QFile::remove(info.filePath());
+    }
 }
 
 void EPGController::loadExistingTGDs()

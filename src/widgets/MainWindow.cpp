@@ -160,6 +160,8 @@ MainWindow::MainWindow()
 
 MainWindow::~MainWindow()
 {
+    // A fetch worker reaches into the controllers and views below: it ends first.
+    controller_->stopFetch();
     delete intro_;
     // The controller outlives the window's children only until here: no more redisplays.
     kwc_->setViews(nullptr);

@@ -1,22 +1,22 @@
 // The web-provider fetch against a real HTTP server on 127.0.0.1, the real unzip, the
 // bundled sample guide generator and the real grid page script.
-#include "app/EPGController.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
-#include "base/StatusLog.h"
-#include "support/TempHome.h"
-#include "ui/SourceListController.h"
+#include "support/AppFixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -53,21 +53,18 @@ public:
         server_.waitForFinished();
     }
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
-    int port() const { return port_; }
 
 private:
     QProcess server_;
     int port_ = 0;
 };
 
-// A loopback port with nothing listening on it.
-int closedPort()
+// A loopback address with nothing listening on it.
+QString closedHost()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
-    const int port = probe.serverPort();
-    probe.close();
-    return port;
+    return QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
 }
 
 class RecordingView : public DayListView {
@@ -85,60 +82,28 @@ public:
     GuideDayRows last;
 };
 
-class RecordingButtons : public FetchButtons {
-public:
-    void setFetchButton(bool enabled, const QString &title) override
-    {
-        calls << QStringLiteral("fetch %1 %2").arg(enabled ? "on" : "off", title);
-    }
-    void setUploadEnabled(bool enabled) override
-    {
-        calls << QStringLiteral("upload %1").arg(enabled ? "on" : "off");
-    }
-    QStringList calls;
-};
+const QStringList kButtonsOff = { "fetch off Downloading...", "upload off" };
+const QStringList kButtonsOn = { "fetch on Fetch", "upload on" };
+const QStringList kFinishedCalls = kButtonsOff + QStringList { "reloadData NoSave", "beep" };
+const QString kSuccessLog = "Downloading...\nUnzipping...\nConverting to TGD format... Done\n";
+const QString kFailureLog = "Downloading...\nUnzipping...\n Grabber failure\n";
+const QList<int> kFullProgress = { 0, 5, 15, 33, 66, 100 };
+const QList<int> kFailedProgress = { 0, 5, 15, 33, 66 };
 
-class RecordingKeywords : public KeywordStore {
-public:
-    void writeOutData() override { calls << "writeOutData"; }
-    void reloadData(const QString &mode) override { calls << "reloadData " + mode; }
-    QStringList calls;
-};
-
-class RecordingGrid : public GridPages {
-public:
-    void loadPages() override { ++loads; }
-    int loads = 0;
-};
-
-const QStringList kButtonsAround
-    = { "fetch off Downloading...", "upload off", "fetch on Fetch", "upload on" };
-
-class Fetch : public ::testing::Test {
+class Fetch : public AppFixture, public ::testing::Test {
 protected:
     Fetch()
     {
         qputenv("TZ", "Australia/Sydney");
         tzset();
-        Settings::registerDefaults();
         slc.setView(&view);
-        controller.setSourceList(&slc);
-        controller.setKeywordStore(&keywords);
-        controller.setGridPages(&grid);
-        controller.setFetchButtons(&buttons);
-        controller.setBeep([this] { ++beeps; });
         controller.awakeFromNib();
-        grid.loads = 0;
+        rec.calls.clear();
         Settings::setValue("location", "Sydney");
     }
-    ~Fetch() override { Paths::setProgramFolder(QString()); }
 
-    QString out() const { return Paths::outputFolder(); }
     QString sample() const { return served.path(); }
-    QStringList dayFiles() const
-    {
-        return QDir(out()).entryList({ "*.tgd" }, QDir::Files, QDir::Name);
-    }
+    QString archive() const { return out() + "/kR.zip"; }
 
     // Runs one fetch to its end; answers what fetchFinished said.
     bool fetch()
@@ -158,154 +123,107 @@ protected:
         return result;
     }
 
-    TempHome home;
-    SystemLogCapture syslog;
     QTemporaryDir served;
-    StatusLog log;
     RecordingView view;
-    SourceListController slc;
-    RecordingKeywords keywords;
-    RecordingGrid grid;
-    RecordingButtons buttons;
-    int beeps = 0;
-    EPGController controller { &log };
 };
 
-const QString kSuccessLog = "Downloading...\nUnzipping...\nConverting to TGD format... Done\n";
-const QString kFailureLog = "Downloading...\nUnzipping...\n Grabber failure\n";
-const QList<int> kFullProgress = { 0, 5, 15, 33, 66, 100 };
-const QList<int> kFailedProgress = { 0, 5, 15, 33, 66 };
+struct Success {
+    const char *name;
+    const char *provider, *location, *path, *key;
+    bool olderArchiveOnly; // the server lacks the region: the earlier fetch's archive serves
+    const char *member; // the guide's name in the archive (null: "xmltv.xml")
+};
 
-TEST_F(Fetch, GoodArchiveMakesAWeekOfDaysAndReloads)
+class FetchSucceeds : public Fetch, public ::testing::WithParamInterface<Success> {};
+
+TEST_P(FetchSucceeds, WritesTheWeekAndReloads)
 {
-    makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv" });
-    Provider provider(sample());
-    Settings::setValue("providerHost", provider.host());
-    log.printStatus("earlier text\n");
-
-    EXPECT_TRUE(fetch());
-
-    EXPECT_EQ(log.text(), kSuccessLog);
-    EXPECT_EQ(view.progress, kFullProgress);
-    EXPECT_EQ(buttons.calls, kButtonsAround);
-    EXPECT_EQ(keywords.calls, QStringList { "reloadData NoSave" });
-    EXPECT_EQ(beeps, 1);
-    EXPECT_EQ(grid.loads, 0);
-    EXPECT_TRUE(syslog.lines().contains(
-        QStringLiteral("http://%1/myxmltv/xmltvSydney.zip").arg(provider.host())));
-
-    const QStringList days = dayFiles();
-    ASSERT_EQ(days.size(), 7);
-    EXPECT_EQ(days.first(), QDate::currentDate().toString("yyyyMMdd") + ".tgd");
-    // The rescan replaced the placeholder by the days on disk.
-    ASSERT_EQ(view.last.size(), 7u);
-    EXPECT_EQ(*view.last.front()->rawDate, days.first());
-    EXPECT_EQ(readFile(out() + "/kR.zip").left(2), "PK");
-    EXPECT_FALSE(QFileInfo::exists(out() + "/20261205.html"));
-}
-
-TEST_F(Fetch, Korrin2FetchesTheSecondPathWithTheRegionsKey)
-{
-    makeSample(sample(), { "--key", "CentralCoastNSW", "--path", "dwxmltv" });
-    Provider provider(sample());
-    Settings::setValue("providerHost", provider.host());
-    Settings::setValue("provider", "Korrin2");
-    Settings::setValue("location", "Central Coast");
-
-    EXPECT_TRUE(fetch());
-    EXPECT_EQ(log.text(), kSuccessLog);
-    EXPECT_TRUE(syslog.lines().contains(
-        QStringLiteral("http://%1/dwxmltv/xmltvCentralCoastNSW.zip").arg(provider.host())));
-    EXPECT_EQ(dayFiles().size(), 7);
-}
-
-TEST_F(Fetch, NoServerIsAGrabberFailure)
-{
-    Settings::setValue("providerHost", QStringLiteral("127.0.0.1:%1").arg(closedPort()));
-
-    EXPECT_FALSE(fetch());
-
-    EXPECT_EQ(log.text(), kFailureLog);
-    EXPECT_TRUE(syslog.lines().contains("Task1 failed."));
-    EXPECT_EQ(view.progress, kFailedProgress);
-    // No rescan: the placeholder stays at 66.
-    ASSERT_EQ(view.last.size(), 1u);
-    EXPECT_EQ(view.last.front()->downloaded.toInt(), 66);
-    EXPECT_EQ(buttons.calls, kButtonsAround);
-    EXPECT_TRUE(keywords.calls.isEmpty());
-    EXPECT_EQ(beeps, 0);
-    EXPECT_FALSE(QFileInfo::exists(out() + "/kR.zip"));
-}
-
-TEST_F(Fetch, NotFoundWithoutOlderArchiveFailsAndWritesNothing)
-{
-    QDir(sample()).mkpath("myxmltv");
-    Provider provider(sample());
-    Settings::setValue("providerHost", provider.host());
-
-    EXPECT_FALSE(fetch());
-    EXPECT_EQ(log.text(), kFailureLog);
-    EXPECT_EQ(view.progress, kFailedProgress);
-    EXPECT_EQ(buttons.calls, kButtonsAround);
-    // The error page must not pass for an archive.
-    EXPECT_FALSE(QFileInfo::exists(out() + "/kR.zip"));
-}
-
-TEST_F(Fetch, NotFoundWithOlderArchiveConvertsItAndSaysSo)
-{
-    makeSample(sample(), { "--key", "Elsewhere", "--path", "myxmltv" });
-    const QByteArray older = readFile(sample() + "/myxmltv/xmltvElsewhere.zip");
-    ASSERT_TRUE(writeFile(out() + "/kR.zip", older));
-    Provider provider(sample());
-    Settings::setValue("providerHost", provider.host());
-
-    EXPECT_TRUE(fetch());
-    EXPECT_EQ(log.text(),
-        "Downloading...\n"
-        "The download brought nothing: converting the archive of an earlier "
-        "fetch.\n"
-        "Unzipping...\nConverting to TGD format... Done\n");
-    EXPECT_EQ(readFile(out() + "/kR.zip"), older);
-    EXPECT_EQ(view.progress, kFullProgress);
-    EXPECT_EQ(buttons.calls, kButtonsAround);
-    EXPECT_EQ(dayFiles().size(), 7);
-    EXPECT_EQ(beeps, 1);
-}
-
-TEST_F(Fetch, BodyThatIsNotAZipReplacesTheArchiveAndFails)
-{
-    const QByteArray page = "<html><body>Service unavailable</body></html>\n";
-    ASSERT_TRUE(writeFile(sample() + "/myxmltv/xmltvSydney.zip", page));
-    ASSERT_TRUE(writeFile(out() + "/kR.zip", "older archive"));
-    Provider provider(sample());
-    Settings::setValue("providerHost", provider.host());
-
-    EXPECT_FALSE(fetch());
-    EXPECT_EQ(log.text(), kFailureLog);
-    EXPECT_EQ(readFile(out() + "/kR.zip"), page);
-    EXPECT_EQ(view.progress, kFailedProgress);
-    EXPECT_EQ(buttons.calls, kButtonsAround);
-    EXPECT_TRUE(keywords.calls.isEmpty());
-}
-
-TEST_F(Fetch, MemberNamedDashIsConvertedAndAStaleGuideIsNot)
-{
-    makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv", "--member", "-" });
+    const Success &c = GetParam();
+    QStringList args { "--path", c.path, "--key", c.olderArchiveOnly ? "Elsewhere" : c.key };
+    if (c.member)
+        args << "--member" << c.member;
+    makeSample(sample(), args);
+    const QByteArray zip = readFile(sample() + "/" + c.path + "/xmltv" + args[3] + ".zip");
+    ASSERT_TRUE(!c.olderArchiveOnly || writeFile(archive(), zip));
     // An earlier archive's guide, for a day that this archive does not hold.
     ASSERT_TRUE(writeFile(out() + "/xmltv.xml",
         "<tv><programme start=\"20990101100000 +1000\" stop=\"20990101110000 "
         "+1000\" channel=\"ABC\"><title>Stale</title></programme></tv>\n"));
     Provider provider(sample());
     Settings::setValue("providerHost", provider.host());
+    Settings::setValue("provider", c.provider);
+    Settings::setValue("location", c.location);
+    log.printStatus("earlier text\n");
 
     EXPECT_TRUE(fetch());
-    EXPECT_EQ(log.text(), kSuccessLog);
-    EXPECT_TRUE(QFileInfo::exists(out() + "/-"));
-    EXPECT_FALSE(QFileInfo::exists(out() + "/20990101.tgd"));
-    EXPECT_EQ(dayFiles().size(), 7);
+
+    EXPECT_EQ(log.text(),
+        c.olderArchiveOnly ? "Downloading...\nThe download brought nothing: converting the "
+                             "archive of an earlier fetch.\nUnzipping...\nConverting to TGD "
+                             "format... Done\n"
+                           : kSuccessLog);
+    EXPECT_EQ(view.progress, kFullProgress);
+    EXPECT_EQ(rec.calls, kFinishedCalls + kButtonsOn);
+    EXPECT_TRUE(syslog.lines().contains(
+        QStringLiteral("http://%1/%2/xmltv%3.zip").arg(provider.host(), c.path, c.key)));
+    EXPECT_EQ(readFile(archive()), zip);
+    EXPECT_EQ(QFileInfo::exists(out() + "/-"), c.member != nullptr);
+    const QStringList days = outputFiles({ "*.tgd" });
+    ASSERT_EQ(days.size(), 7);
+    EXPECT_EQ(days.first(), QDate::currentDate().toString("yyyyMMdd") + ".tgd");
+    EXPECT_TRUE(outputFiles({ "*.html" }).isEmpty());
+    // The rescan replaced the placeholder by the days on disk.
+    ASSERT_EQ(view.last.size(), 7u);
+    EXPECT_EQ(*view.last.front()->rawDate, days.first());
 }
 
-TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccess)
+INSTANTIATE_TEST_SUITE_P(, FetchSucceeds,
+    ::testing::Values(Success { "GoodArchive", "", "Sydney", "myxmltv", "Sydney", false, nullptr },
+        Success { "Korrin2", "Korrin2", "Central Coast", "dwxmltv", "CentralCoastNSW", false,
+            nullptr },
+        Success { "OlderArchive", "", "Sydney", "myxmltv", "Sydney", true, nullptr },
+        Success { "MemberNamedDash", "", "Sydney", "myxmltv", "Sydney", false, "-" }),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct Failure {
+    const char *name;
+    const char *served; // the archive's content on the server (null: none)
+    const char *older; // kR.zip before the fetch (null: none)
+    bool server;
+};
+
+class FetchFails : public Fetch, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(FetchFails, IsAGrabberFailureThatKeepsThePlaceholder)
+{
+    const Failure &c = GetParam();
+    QDir(sample()).mkpath("myxmltv");
+    ASSERT_TRUE(!c.served || writeFile(sample() + "/myxmltv/xmltvSydney.zip", c.served));
+    ASSERT_TRUE(!c.older || writeFile(archive(), c.older));
+    Provider provider(sample());
+    Settings::setValue("providerHost", c.server ? provider.host() : closedHost());
+
+    EXPECT_FALSE(fetch());
+
+    EXPECT_EQ(log.text(), kFailureLog);
+    EXPECT_TRUE(syslog.lines().contains("Task1 failed."));
+    EXPECT_EQ(view.progress, kFailedProgress);
+    ASSERT_EQ(view.last.size(), 1u);
+    EXPECT_EQ(view.last.front()->downloaded.toInt(), 66);
+    EXPECT_EQ(rec.calls, kButtonsOff + kButtonsOn);
+    // An error page must not pass for an archive; a body that is no zip replaces it.
+    EXPECT_EQ(QFileInfo::exists(archive()), c.served != nullptr);
+    EXPECT_EQ(readFile(archive()), c.served ? c.served : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(, FetchFails,
+    ::testing::Values(Failure { "NoServer", nullptr, nullptr, false },
+        Failure { "NotFound", nullptr, nullptr, true },
+        Failure { "BodyIsNotAZip", "<html><body>Service unavailable</body></html>\n",
+            "older archive", true }),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccessAndShowsTheDaysOnDisk)
 {
     makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv", "--empty" });
     ASSERT_TRUE(writeFile(out() + "/" + QDate::currentDate().toString("yyyyMMdd") + ".tgd", ""));
@@ -315,9 +233,7 @@ TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccess)
     EXPECT_FALSE(fetch());
     EXPECT_EQ(log.text(), kSuccessLog + "The guide held no programmes: no day files were made.\n");
     EXPECT_EQ(view.progress, kFullProgress);
-    EXPECT_EQ(buttons.calls, kButtonsAround);
-    // The rescan shows the days already on disk.
-    EXPECT_EQ(keywords.calls, QStringList { "reloadData NoSave" });
+    EXPECT_EQ(rec.calls, kFinishedCalls + kButtonsOn);
     ASSERT_EQ(view.last.size(), 1u);
     EXPECT_TRUE(view.last.front()->date.has_value());
 }
@@ -327,102 +243,119 @@ TEST_F(Fetch, ScriptBasedProviderIsReportedUnavailable)
     Settings::setValue("provider", "UK");
     EXPECT_FALSE(fetch());
     EXPECT_TRUE(log.text().contains("not available"));
-    EXPECT_EQ(buttons.calls, kButtonsAround);
+    EXPECT_EQ(rec.calls, kButtonsOff + kButtonsOn);
 }
 
-// Grid pages of the real script: one per day, with every hour anchor.
-void expectGridPages(const QString &out, const QStringList &days)
+TEST_F(Fetch, GridPagesForEveryDayFromAProgramFolderWithBlanksAndQuotes)
 {
-    for (const QString &day : days) {
-        const QString page = QString(day).replace(".tgd", ".html");
-        const QString html = QString::fromUtf8(readFile(out + "/" + page));
-        ASSERT_FALSE(html.isEmpty()) << page.toStdString();
-        EXPECT_TRUE(html.contains("xmltv2html.css"));
-        EXPECT_TRUE(html.contains("popup.js"));
-        EXPECT_TRUE(html.contains("data-desc="));
-        for (int n = 0; n < 24; ++n)
-            EXPECT_TRUE(html.contains(QStringLiteral("name=\"%1\"").arg(n)))
-                << page.toStdString() << n;
-        // Anchor n marks the hour (n + 22) mod 24: 2 is midnight, 8 is six in the morning.
-        EXPECT_TRUE(html.contains(QRegularExpression("name=\"2\"></a>12am<")));
-        EXPECT_TRUE(html.contains(QRegularExpression("name=\"8\"></a>6am<")));
-        EXPECT_TRUE(html.contains(QRegularExpression("name=\"0\"></a>10pm<")));
-    }
-}
-
-TEST_F(Fetch, GridPreviewsAreMadeForEveryDay)
-{
-    makeSample(sample(), { "--key", "NorthernNSW", "--path", "myxmltv" });
+    QTemporaryDir dir;
+    const QString program = dir.path() + "/Program Files/it's $HOME";
+    ASSERT_TRUE(QDir().mkpath(program));
+    ASSERT_TRUE(QFile::copy(
+        QStringLiteral(PALLARO_BINARY_DIR "/share/pallaro/xmltv2html.rb"), program + "/xmltv2html.rb"));
+    Paths::setProgramFolder(program);
+    makeSample(sample(), { "--key", "NorthernNSW", "--path", "myxmltv", "--days", "3" });
     Provider provider(sample());
     Settings::setValue("providerHost", provider.host());
     Settings::setValue("location", "Northern NSW (North)");
     Settings::setValue("generateGrid", true);
 
     EXPECT_TRUE(fetch());
-    QString expected = kSuccessLog + "Creating grid previews...";
-    for (int i = 0; i < 7; ++i)
-        expected += "\nIn progress...";
-    EXPECT_EQ(log.text(), expected + " Done\n");
-    EXPECT_EQ(grid.loads, 1);
-    EXPECT_EQ(beeps, 1);
-    const QStringList days = dayFiles();
-    ASSERT_EQ(days.size(), 7);
-    expectGridPages(out(), days);
-    // The other half of the region is left out of the pages too.
-    const QString first
-        = QString::fromUtf8(readFile(out() + "/" + QString(days.first()).replace(".tgd", ".html")));
-    EXPECT_TRUE(first.contains(">NBN<"));
-    EXPECT_FALSE(first.contains(">WIN<"));
-    EXPECT_FALSE(first.contains(">10Cap<"));
+    EXPECT_EQ(log.text(),
+        kSuccessLog + "Creating grid previews...\nIn progress...\nIn progress...\nIn progress... Done\n");
+    EXPECT_EQ(rec.calls, kFinishedCalls + QStringList { "loadPages" } + kButtonsOn);
+    const QStringList days = outputFiles({ "*.tgd" });
+    ASSERT_EQ(days.size(), 3);
+    for (const QString &day : days) {
+        const QString page = QString(day).replace(".tgd", ".html");
+        const QString html = QString::fromUtf8(readFile(out() + "/" + page));
+        ASSERT_FALSE(html.isEmpty()) << page.toStdString();
+        for (const char *part : { "xmltv2html.css", "popup.js", "data-desc=", ">NBN<" })
+            EXPECT_TRUE(html.contains(part)) << part;
+        // The other half of the region is left out of the pages.
+        EXPECT_FALSE(html.contains(">WIN<") || html.contains(">10Cap<"));
+        for (int n = 0; n < 24; ++n)
+            EXPECT_TRUE(html.contains(QStringLiteral("name=\"%1\"").arg(n))) << n;
+        // Anchor n marks the hour (n + 22) mod 24: 2 is midnight, 8 is six in the morning.
+        for (const char *anchor : { "name=\"2\"></a>12am<", "name=\"8\"></a>6am<",
+                 "name=\"0\"></a>10pm<" })
+            EXPECT_TRUE(html.contains(anchor)) << anchor;
+    }
 }
 
-TEST_F(Fetch, GridPreviewsFromAProgramFolderWithBlanksAndQuotes)
+// Quitting while a fetch waits: for the provider's answer, or for unzip to read an
+// archive that never comes (a named pipe).
+class FetchQuit : public Fetch, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FetchQuit, StopsTheWorkerAndLeavesTheOutputFolderAsItWas)
 {
-    QTemporaryDir dir;
-    const QString program = dir.path() + "/Program Files/it's $HOME";
-    ASSERT_TRUE(QDir().mkpath(program));
-    const QString built = QStringLiteral(PALLARO_BINARY_DIR "/share/pallaro/");
-    ASSERT_TRUE(QFile::copy(built + "xmltv2html.rb", program + "/xmltv2html.rb"));
-    Paths::setProgramFolder(program);
+    const bool inUnzip = GetParam();
+    makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv" });
+    const QByteArray zip = readFile(sample() + "/myxmltv/xmltvSydney.zip");
+    StallingServer stalling;
+    ASSERT_TRUE(!inUnzip || mkfifo(archive().toLocal8Bit().constData(), 0600) == 0);
+    Settings::setValue("providerHost", inUnzip ? closedHost() : stalling.host());
+    const QStringList before = outputFiles();
+    auto quitting = std::make_unique<EPGController>(&log);
+    quitting->setSourceList(&slc);
+    quitting->setKeywordStore(&rec);
+    quitting->setFetchButtons(&rec);
+    quitting->fetchEPG();
+    ASSERT_TRUE(inUnzip || stalling.waitForRequest());
+    QElapsedTimer t;
+    t.start();
+    while (!log.text().contains(inUnzip ? "Unzipping" : "Downloading") && t.elapsed() < 10000)
+        processFor(10);
+    const QString said = log.text();
 
-    makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv", "--days", "2" });
-    Provider provider(sample());
-    Settings::setValue("providerHost", provider.host());
-    Settings::setValue("generateGrid", true);
+    QElapsedTimer quit;
+    quit.start();
+    quitting->applicationWillTerminate();
+    quitting.reset();
+    EXPECT_LT(quit.elapsed(), 5000);
+    EXPECT_EQ(rec.calls, kButtonsOff + QStringList { "writeOutData" });
 
-    EXPECT_TRUE(fetch());
-    const QStringList days = dayFiles();
-    ASSERT_EQ(days.size(), 2);
-    expectGridPages(out(), days);
+    // Only now does the archive come: a worker still at work would convert it.
+    if (inUnzip) {
+        const int pipe = ::open(archive().toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+        if (pipe >= 0) {
+            EXPECT_EQ(::write(pipe, zip.constData(), size_t(zip.size())), zip.size());
+            ::close(pipe);
+        }
+    } else {
+        stalling.answer(zip);
+    }
+    processFor(1500);
+    EXPECT_EQ(outputFiles(), before);
+    EXPECT_EQ(log.text(), said);
 }
+
+INSTANTIATE_TEST_SUITE_P(, FetchQuit, ::testing::Values(false, true),
+    [](const auto &info) { return std::string(info.param ? "InUnzip" : "InDownload"); });
 
 TEST(HeadlessDownload, ExitStatusTellsWhetherDayFilesWereMade)
 {
     TempHome home;
     QTemporaryDir served;
+    qputenv("TZ", "Australia/Sydney");
     makeSample(served.path(), { "--key", "Sydney", "--path", "myxmltv" });
     Provider provider(served.path());
-    const QStringList env
-        = { "HOME=" + home.path(), "XDG_DATA_HOME=" + home.path() + "/.local/share",
-              "XDG_CONFIG_HOME=" + home.path() + "/.config", "TZ=Australia/Sydney" };
     QString out;
-    ASSERT_EQ(runPallaro({ "--set", "providerHost=" + provider.host() }, env, &out), 0);
-    EXPECT_EQ(runPallaro({ "--headless", "--download" }, env, &out), 0);
+    ASSERT_EQ(runPallaro({ "--set", "providerHost=" + provider.host() }, {}, &out), 0);
+    EXPECT_EQ(runPallaro({ "--headless", "--download" }, {}, &out), 0);
     EXPECT_TRUE(out.contains(kSuccessLog)) << out.toStdString();
     EXPECT_EQ(QDir(home.supportFolder() + "/output").entryList({ "*.tgd" }).size(), 7);
 
     makeSample(served.path(), { "--key", "Sydney", "--path", "myxmltv", "--empty" });
-    EXPECT_NE(runPallaro({ "--headless", "--download" }, env, &out), 0);
+    EXPECT_NE(runPallaro({ "--headless", "--download" }, {}, &out), 0);
     EXPECT_TRUE(out.contains("The guide held no programmes")) << out.toStdString();
 
-    ASSERT_EQ(runPallaro({ "--set", "providerHost=127.0.0.1:" + QString::number(closedPort()) },
-                  env, &out),
-        0);
+    ASSERT_EQ(runPallaro({ "--set", "providerHost=" + closedHost() }, {}, &out), 0);
     // The older (empty) archive is converted again, and said to be older.
-    EXPECT_NE(runPallaro({ "--headless", "--download" }, env, &out), 0);
+    EXPECT_NE(runPallaro({ "--headless", "--download" }, {}, &out), 0);
     EXPECT_TRUE(out.contains("The download brought nothing")) << out.toStdString();
     ASSERT_TRUE(QFile::remove(home.supportFolder() + "/output/kR.zip"));
-    EXPECT_NE(runPallaro({ "--headless", "--download" }, env, &out), 0);
+    EXPECT_NE(runPallaro({ "--headless", "--download" }, {}, &out), 0);
     EXPECT_TRUE(out.contains(" Grabber failure\n")) << out.toStdString();
 }
 

@@ -1,130 +1,187 @@
-#include "app/EPGController.h"
+// Start-up and the output folder: the data folders and resource copies, the scan that
+// throws out past days, the sweep of interrupted writes, and the delete-cache action.
 #include "base/Paths.h"
 #include "base/Settings.h"
-#include "base/StatusLog.h"
-#include "support/TempHome.h"
-#include "ui/SourceListController.h"
+#include "support/AppFixture.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace {
 
-const QStringList kSupportCopies = {"channelmap.ini", "PallaroScript.scpt"};
-const QStringList kOutputCopies = {"popup.js", "xmltv2html.css", "xmltv2htmlrc"};
+const QStringList kSupportCopies = { "channelmap.ini", "PallaroScript.scpt" };
+const QStringList kOutputCopies = { "popup.js", "xmltv2html.css", "xmltv2htmlrc" };
 
-// A program folder holding the five start-up resources (or a chosen subset).
-class ProgramFolder {
-public:
-    explicit ProgramFolder(const QStringList &files = kSupportCopies + kOutputCopies)
+class StartUp : public AppFixture, public ::testing::Test {
+protected:
+    // Ships `files` in the program folder.
+    void ship(const QStringList &files = kSupportCopies + kOutputCopies)
     {
         for (const QString &f : files)
-            writeFile(dir.path() + "/" + f, "shipped " + f.toUtf8());
-        Paths::setProgramFolder(dir.path());
+            writeFile(program.path() + "/" + f, "shipped " + f.toUtf8());
+        Paths::setProgramFolder(program.path());
     }
-    ~ProgramFolder() { Paths::setProgramFolder({}); }
-    QTemporaryDir dir;
+    void touch(const QString &relative) { ASSERT_TRUE(writeFile(out() + "/" + relative, "x")); }
+    bool exists(const QString &relative) const { return QFileInfo::exists(out() + "/" + relative); }
+    QString support() const { return home.supportFolder(); }
+
+    QTemporaryDir program;
 };
 
-struct Launch {
-    StatusLog log;
-    SourceListController slc;
-    EPGController controller{&log};
-    Launch()
-    {
-        controller.setSourceList(&slc);
-        controller.awakeFromNib();
-    }
-};
-
-TEST(StartUp, FirstLaunchMakesTheFoldersAndCopiesTheFiveResources)
+TEST_F(StartUp, FirstLaunchMakesTheFoldersAndCopiesTheFiveResources)
 {
-    TempHome home;
-    ProgramFolder program;
-    ASSERT_FALSE(QFileInfo::exists(home.supportFolder()));
-    Launch launch;
+    ship();
+    ASSERT_FALSE(QFileInfo::exists(support()));
+    controller.awakeFromNib();
 
-    const QString support = home.supportFolder();
-    EXPECT_EQ(Paths::applicationSupportFolder(), support);
-    EXPECT_TRUE(QFileInfo(support + "/output").isDir());
-    EXPECT_TRUE(QFileInfo(support + "/channels").isDir());
+    EXPECT_EQ(Paths::applicationSupportFolder(), support());
+    EXPECT_TRUE(QFileInfo(support() + "/channels").isDir());
     for (const QString &f : kSupportCopies)
-        EXPECT_EQ(readFile(support + "/" + f), "shipped " + f.toUtf8()) << f.toStdString();
+        EXPECT_EQ(readFile(support() + "/" + f), "shipped " + f.toUtf8()) << f.toStdString();
     for (const QString &f : kOutputCopies)
-        EXPECT_EQ(readFile(support + "/output/" + f), "shipped " + f.toUtf8()) << f.toStdString();
-    EXPECT_EQ(launch.controller.currentOutputFolder(), "output");
-    EXPECT_TRUE(launch.log.text().isEmpty());
+        EXPECT_EQ(readFile(out() + "/" + f), "shipped " + f.toUtf8()) << f.toStdString();
+    EXPECT_EQ(controller.currentOutputFolder(), "output");
+    EXPECT_TRUE(log.text().isEmpty());
 }
 
-TEST(StartUp, AnEditedCopySurvivesTheNextLaunch)
+TEST_F(StartUp, AMissingResourceIsSkippedAndACopyIsNeverOverwritten)
 {
-    TempHome home;
-    ProgramFolder program;
-    { Launch first; }
-    const QString css = home.supportFolder() + "/output/xmltv2html.css";
-    ASSERT_TRUE(writeFile(css, "body { color: red; }"));
-    { Launch second; }
-    EXPECT_EQ(readFile(css), "body { color: red; }");
+    ship({ "channelmap.ini", "popup.js", "xmltv2htmlrc" });
+    controller.awakeFromNib();
+    EXPECT_TRUE(QFileInfo::exists(support() + "/channelmap.ini"));
+    EXPECT_FALSE(QFileInfo::exists(support() + "/PallaroScript.scpt"));
+    EXPECT_FALSE(exists("xmltv2html.css"));
+    ASSERT_TRUE(writeFile(out() + "/xmltv2htmlrc", "edited"));
+
+    ship();
+    controller.awakeFromNib();
+    EXPECT_EQ(readFile(out() + "/xmltv2htmlrc"), "edited");
+    EXPECT_TRUE(exists("xmltv2html.css"));
 }
 
-TEST(StartUp, AResourceMissingFromTheProgramFolderIsSkipped)
-{
-    TempHome home;
-    ProgramFolder program({"channelmap.ini", "popup.js", "xmltv2htmlrc"});
-    Launch launch;
-    const QString support = home.supportFolder();
-    EXPECT_TRUE(QFileInfo::exists(support + "/channelmap.ini"));
-    EXPECT_FALSE(QFileInfo::exists(support + "/PallaroScript.scpt"));
-    EXPECT_FALSE(QFileInfo::exists(support + "/output/xmltv2html.css"));
-    EXPECT_TRUE(QFileInfo::exists(support + "/output/xmltv2htmlrc"));
-}
-
-TEST(StartUp, CopyFileNeverOverwritesAndNeedsASource)
-{
-    QTemporaryDir from, to;
-    writeFile(from.path() + "/a.txt", "new");
-    writeFile(to.path() + "/a.txt", "old");
-    EXPECT_FALSE(EPGController::copyFile("a.txt", from.path() + "/", to.path()));
-    EXPECT_EQ(readFile(to.path() + "/a.txt"), "old");
-    EXPECT_FALSE(EPGController::copyFile("missing.txt", from.path() + "/", to.path()));
-    writeFile(from.path() + "/b.txt", "b");
-    EXPECT_TRUE(EPGController::copyFile("b.txt", from.path() + "/", to.path()));
-    EXPECT_EQ(readFile(to.path() + "/b.txt"), "b");
-}
-
-TEST(StartUp, TheBuiltProgramFolderHoldsEveryShippedResource)
+TEST_F(StartUp, TheBuiltProgramFolderHoldsEveryShippedResource)
 {
     const QString share = QStringLiteral(PALLARO_BINARY_DIR) + "/share/pallaro/";
-    for (const QString &f : kSupportCopies + kOutputCopies)
+    for (const QString &f : kSupportCopies + kOutputCopies + QStringList { "resources/header.xml" })
         EXPECT_TRUE(QFileInfo::exists(share + f)) << f.toStdString();
-    EXPECT_TRUE(QFileInfo::exists(share + "resources/header.xml"));
 }
 
-class RecordingCollaborators : public KeywordStore, public AutoRunScheduler {
-public:
-    void writeOutData() override { calls << "writeOutData"; }
-    void reloadData(const QString &mode) override { calls << "reloadData " + mode; }
-    void setAutoRun(bool on) override { calls << QString("setAutoRun %1").arg(on); }
-    QStringList calls;
-};
-
-TEST(StartUp, ClosingPreferencesAppliesAutoRunAndTerminationWritesOut)
+TEST_F(StartUp, ClosingPreferencesAppliesAutoRunAndTerminationWritesOut)
 {
-    TempHome home;
-    ProgramFolder program;
-    RecordingCollaborators rec;
-    Launch launch;
-    launch.controller.setScheduler(&rec);
-    launch.controller.setKeywordStore(&rec);
-
-    launch.controller.closePrefsSheet();
+    controller.closePrefsSheet();
     Settings::setValue("autoRun", true);
-    launch.controller.closePrefsSheet();
-    launch.controller.applicationWillTerminate();
-    EXPECT_EQ(rec.calls, QStringList({"setAutoRun 0", "setAutoRun 1", "writeOutData"}));
+    controller.closePrefsSheet();
+    controller.applicationWillTerminate();
+    EXPECT_EQ(rec.calls, QStringList({ "setAutoRun 0", "setAutoRun 1", "writeOutData" }));
+}
+
+// A writer killed between linking its temporary file and renaming it leaves it behind.
+TEST_F(StartUp, RemovesInterruptedWritesAndNothingElse)
+{
+    const QStringList leftovers = { "20991205.tgd.AbCdEf", "20991205.xml.x1Y2z3", "kR.zip.QwErTy" };
+    const QStringList others = { "20991205.tgd", "20991205.tgd.AbCdE", "20991205.tgd.AbCdEfG",
+        "20991205.tgd.AbC-Ef", "notes.tgd.AbCdEf", "2099120.tgd.AbCdEf", "20991205.html.AbCdEf",
+        "20991205.tgd.AbCdEf.x" };
+    for (const QString &f : leftovers + others) {
+        touch(f);
+        QFile file(out() + "/" + f);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFile::FileModificationTime);
+    }
+    // One still being written, maybe by another instance, and a folder.
+    touch("20991206.tgd.GhIjKl");
+    ASSERT_TRUE(QDir(out()).mkpath("20991207.tgd.MnOpQr"));
+
+    controller.awakeFromNib();
+    for (const QString &f : leftovers)
+        EXPECT_FALSE(exists(f)) << f.toStdString();
+    for (const QString &f : others + QStringList { "20991206.tgd.GhIjKl", "20991207.tgd.MnOpQr" })
+        EXPECT_TRUE(exists(f)) << f.toStdString();
+    EXPECT_TRUE(syslog.lines().contains("Removing an interrupted write: kR.zip.QwErTy"));
+}
+
+TEST(DaySpellings, Conversions)
+{
+    EXPECT_EQ(EPGController::unFlipDate("20261205.tgd"), "05122026");
+    EXPECT_EQ(EPGController::fileNameFromDateString("05122026"), "2026 - 12 - 05");
+    EXPECT_EQ(SourceListController::flipName("05122026"), "20261205");
+}
+
+TEST_F(StartUp, ScanKeepsTodayAndLaterAndDeletesPastDaysWithCompanions)
+{
+    for (const char *f : { "20261204.tgd", "20261204.html", "20261204.xml", "20261205.tgd",
+             "20261205.html", "20261206.tgd", "kR.zip", "xmltv.xml", "popup.js", "notes.tgd",
+             "sub/20261207.tgd" })
+        touch(f);
+    controller.loadExistingTGDs(QDate(2026, 12, 5));
+
+    // Not days, or days inside a folder, read as day 0 and count as past.
+    for (const char *gone :
+        { "20261204.tgd", "20261204.html", "20261204.xml", "notes.tgd", "sub/20261207.tgd" })
+        EXPECT_FALSE(exists(gone)) << gone;
+    for (const char *kept :
+        { "20261205.tgd", "20261205.html", "20261206.tgd", "kR.zip", "xmltv.xml", "popup.js" })
+        EXPECT_TRUE(exists(kept)) << kept;
+
+    const GuideDayRows rows = slc.fileList();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(*rows[0]->rawDate, "20261205.tgd");
+    EXPECT_EQ(*rows[0]->date, "05122026");
+    EXPECT_EQ(rows[0]->file, "2026 - 12 - 05");
+    EXPECT_EQ(rows[0]->downloaded.toFloat(), 100.0f);
+    EXPECT_EQ(rows[0]->fileCount, 0);
+    EXPECT_EQ(*rows[1]->rawDate, "20261206.tgd");
+}
+
+TEST_F(StartUp, ScanCarriesCountsOverByDate)
+{
+    touch("20261205.tgd");
+    touch("20261206.tgd");
+    controller.loadExistingTGDs(QDate(2026, 12, 5));
+    slc.setCount(57, "20261205");
+    // A placeholder row without "date" matches nothing.
+    auto placeholder = std::make_shared<GuideDayRow>();
+    placeholder->file = "Loading...";
+    placeholder->fileCount = 99;
+    GuideDayRows withPlaceholder = slc.fileList();
+    withPlaceholder.push_back(placeholder);
+    slc.setFileList(withPlaceholder);
+    touch("20261207.tgd");
+
+    controller.loadExistingTGDs(QDate(2026, 12, 5));
+    const GuideDayRows rows = slc.fileList();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0]->fileCount, 57);
+    EXPECT_EQ(rows[1]->fileCount, 0);
+    EXPECT_EQ(rows[2]->fileCount, 0);
+}
+
+TEST_F(StartUp, DeleteCacheKeepsOnlyTheThreeSupportFiles)
+{
+    for (const char *f : { "20261205.tgd", "20261205.html", "20261205.xml", "kR.zip", "-",
+             "popup.js", "xmltv2html.css", "xmltv2htmlrc", "deep/er/file" })
+        touch(f);
+    writeFile(support() + "/cache/a/b.dat", "x");
+    writeFile(support() + "/database/guide.db", "x");
+    writeFile(support() + "/Keywords.plist", "keep");
+    controller.loadExistingTGDs(QDate(2026, 12, 5));
+    ASSERT_EQ(slc.fileList().size(), 1u);
+
+    controller.deleteCache();
+    EXPECT_EQ(QDir(out()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+        kOutputCopies);
+    EXPECT_TRUE(QDir(support() + "/cache").isEmpty());
+    EXPECT_TRUE(QFileInfo(support() + "/cache").isDir());
+    EXPECT_TRUE(QDir(support() + "/database").isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(support() + "/Keywords.plist"));
+    EXPECT_TRUE(slc.fileList().empty());
+    EXPECT_EQ(rec.calls, QStringList { "reloadData NoSave" });
+    // Without the scripts' folders there is nothing to empty, and none is made.
+    QDir(support() + "/cache").removeRecursively();
+    controller.deleteCache();
+    EXPECT_FALSE(QFileInfo::exists(support() + "/cache"));
 }
 
 } // namespace

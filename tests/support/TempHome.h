@@ -4,6 +4,13 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <ostream>
+
+// Test failures show strings as text.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 // Points HOME, the XDG folders and the settings store at a fresh temporary folder for the
 // life of the object, so tests never touch the real user's files or settings.

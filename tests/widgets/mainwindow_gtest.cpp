@@ -3,7 +3,7 @@
 #include "base/Settings.h"
 #include "base/StatusLog.h"
 #include "guide/TGDFile.h"
-#include "support/TempHome.h"
+#include "support/AppFixture.h"
 #include "ui/KeywordController.h"
 #include "ui/KeywordRuleTable.h"
 #include "ui/TGDPickerController.h"
@@ -17,8 +17,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -37,14 +37,6 @@ public:
     void setAutoRun(bool on) override { calls.push_back(on); }
     std::vector<bool> calls;
 };
-
-void processFor(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 TEST(MainWindow, BuildsAndSwitchesAllFourModes)
 {
@@ -108,19 +100,16 @@ TEST(MainWindow, PreferencesShowTheStoredChoiceAndApplyAutoRunOnClose)
     EXPECT_EQ(scheduler.calls, (std::vector<bool> { true, false }));
 }
 
-TEST(MainWindow, CloseFadeEndsOnTheSeventhTickWithoutStoppingTheIntroFade)
+TEST(MainWindow, CloseFadeEndsOnTheSeventhTickAndTheIntroFadesAwayMeanwhile)
 {
     TempHome home;
     MainWindow window;
     window.show();
     window.awakeFromNib();
-    ASSERT_TRUE(window.introFader()->isRunning());
+    EXPECT_TRUE(window.introWindow()->isVisible());
 
     window.close(); // starts the fade instead of closing
-    EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(window.closeFader()->isRunning());
-    EXPECT_TRUE(window.introFader()->isRunning());
-
     for (int tick = 1; tick <= 6; ++tick) {
         window.closeFader()->tick();
         ASSERT_TRUE(window.isVisible()) << tick;
@@ -128,20 +117,30 @@ TEST(MainWindow, CloseFadeEndsOnTheSeventhTickWithoutStoppingTheIntroFade)
     window.closeFader()->tick();
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(window.closeFader()->isRunning());
+    // The intro fade ran on by itself, in about half a second.
     EXPECT_TRUE(window.introFader()->isRunning());
-}
-
-TEST(MainWindow, TheIntroWindowFadesAwayInAboutHalfASecond)
-{
-    TempHome home;
-    MainWindow window;
-    window.show();
-    window.awakeFromNib();
-    EXPECT_TRUE(window.introWindow()->isVisible());
     processFor(1500);
     EXPECT_FALSE(window.introWindow()->isVisible());
     EXPECT_FALSE(window.introFader()->isRunning());
     EXPECT_EQ(window.introFader()->ticks(), 7);
+}
+
+// The window goes while a fetch waits for the provider: the worker stops with it, and the
+// answer that comes later reaches nothing.
+TEST(MainWindow, ClosingDuringAFetchStopsIt)
+{
+    TempHome home;
+    Settings::registerDefaults();
+    StallingServer provider;
+    Settings::setValue("providerHost", provider.host());
+    auto window = std::make_unique<MainWindow>();
+    window->fetchButton()->click();
+    EXPECT_FALSE(window->fetchButton()->isEnabled());
+    ASSERT_TRUE(provider.waitForRequest());
+    window.reset();
+    provider.answer("PK not much of an archive");
+    processFor(1000);
+    EXPECT_FALSE(QFileInfo::exists(Paths::outputFolder() + "/kR.zip"));
 }
 
 TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/EPGController.h"
+#include "base/StatusLog.h"
+#include "support/TempHome.h"
+#include "ui/SourceListController.h"
+
+#include <QStringList>
+#include <QTcpServer>
+
+// One recording double for every seam of the application controller: each call, the beep
+// included, appends a line to `calls`, so a test sees the order of everything it did.
+class RecordingCollaborators : public KeywordStore,
+                               public AutoRunScheduler,
+                               public GridPages,
+                               public FetchButtons {
+public:
+    void writeOutData() override { calls << "writeOutData"; }
+    void reloadData(const QString &mode) override { calls << "reloadData " + mode; }
+    void setAutoRun(bool on) override { calls << QString("setAutoRun %1").arg(on); }
+    void loadPages() override { calls << "loadPages"; }
+    void setFetchButton(bool enabled, const QString &title) override;
+    void setUploadEnabled(bool enabled) override;
+    QStringList calls;
+};
+
+// The application controller in a fresh home, wired to a source list and the double.
+// Start-up (awakeFromNib) is left to the test.
+class AppFixture {
+public:
+    AppFixture();
+    ~AppFixture();
+    QString out() const;
+    // The names in the output folder matching `filters`, sorted.
+    QStringList outputFiles(const QStringList &filters = {}) const;
+
+    TempHome home;
+    SystemLogCapture syslog;
+    StatusLog log;
+    SourceListController slc;
+    RecordingCollaborators rec;
+    EPGController controller { &log };
+};
+
+// A web server on 127.0.0.1 that takes one request and answers only when told.
+class StallingServer {
+public:
+    StallingServer();
+    QString host() const;
+    bool waitForRequest();
+    // Answers 200 with `body`, then hangs up.
+    void answer(const QByteArray &body);
+
+private:
+    QTcpServer server_;
+    QTcpSocket *request_ = nullptr;
+};
+
+// Runs the event loop for `ms` milliseconds.
+void processFor(int ms);
