@@ -65,22 +65,6 @@ TEST(GridCommand, EveryPathReachesTheShellAsOneUnchangedWord)
 
     EXPECT_EQ(EPGController::gridCommand("/opt/p/xmltv2html.rb", "20261205.xml"),
         "/usr/bin/ruby '/opt/p/xmltv2html.rb' < '20261205.xml' > '20261205.html'");
-    EXPECT_EQ(EPGController::gridCommand("/a b/it's/x.rb", "d/$x.y.xml"),
-        "/usr/bin/ruby '/a b/it'\\''s/x.rb' < 'd/$x.y.xml' > 'd/$x.y.html'");
-}
-
-TEST(GridCommand, RunsTheScriptOnTheDayFileWhateverTheNames)
-{
-    QTemporaryDir dir;
-    const QString folder = dir.path() + "/prog 'x' $y;z";
-    ASSERT_TRUE(writeFile(folder + "/script.rb", "print $stdin.read.upcase\n"));
-    ASSERT_TRUE(writeFile(dir.path() + "/a b$c.xml", "day"));
-    QProcess sh;
-    sh.setWorkingDirectory(dir.path());
-    sh.start("/bin/sh", { "-c", EPGController::gridCommand(folder + "/script.rb", "a b$c.xml") });
-    ASSERT_TRUE(sh.waitForFinished());
-    EXPECT_EQ(sh.exitCode(), 0) << sh.readAllStandardError().toStdString();
-    EXPECT_EQ(readFile(dir.path() + "/a b$c.html"), "DAY");
 }
 
 TEST(Download, LocalFilesAndRefusedSchemes)
