@@ -18,21 +18,6 @@ void processUntil(const std::function<bool()> &done)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-TEST(StatusLog, SeveralCallsBuildOneLine)
-{
-    StatusLog log;
-    QStringList seen;
-    QObject::connect(&log, &StatusLog::appended, [&](const QString &t) { seen << t; });
-    log.printStatus("Uploading: ");
-    log.printStatus("20261205.tgd");
-    log.printStatus("...");
-    log.printStatus("Done\n");
-    EXPECT_EQ(log.text(), "Uploading: 20261205.tgd...Done\n");
-    EXPECT_EQ(seen.size(), 4);
-    log.setText("");
-    EXPECT_EQ(log.text(), "");
-}
-
 TEST(StatusLog, AppendsFromTwoWorkersKeepEachThreadsOrderAndAddNoLineBreaks)
 {
     StatusLog log;
@@ -62,10 +47,15 @@ TEST(StatusLog, AppendsFromTwoWorkersKeepEachThreadsOrderAndAddNoLineBreaks)
     }
 }
 
-TEST(StatusLog, AReplacementFromAWorkerLandsBetweenItsAppends)
+TEST(StatusLog, SeveralCallsBuildOneLineAndAWorkersReplacementLandsBetweenItsAppends)
 {
     StatusLog log;
-    log.printStatus("old text\n");
+    QStringList seen;
+    QObject::connect(&log, &StatusLog::appended, [&](const QString &t) { seen << t; });
+    for (const char *part : { "Uploading: ", "20261205.tgd", "...", "Done\n" })
+        log.printStatus(part);
+    EXPECT_EQ(log.text(), "Uploading: 20261205.tgd...Done\n");
+    EXPECT_EQ(seen.size(), 4);
     std::thread worker([&log] {
         log.setText("");
         log.printStatus("Downloading...\n");
