@@ -16,6 +16,14 @@ namespace
 // A reply line longer than this is parsed as it stands instead of waiting for its end.
 constexpr size_t MaxPendingReply = 64 * 1024;
 
+// A server that keeps talking can leave data waiting at every poll, so the deadline is
+// checked before each further read, not only by the wait.
+int timedOut()
+{
+    systemLog(QStringLiteral("timeout?"));
+    return FtpStatus::TimedOut;
+}
+
 int readChunk(int sock, FtpClock::time_point deadline, char **text, size_t *length)
 {
     if (!text)
@@ -29,10 +37,8 @@ int readChunk(int sock, FtpClock::time_point deadline, char **text, size_t *leng
             = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - FtpClock::now());
         pollfd p { sock, POLLIN, 0 };
         const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-        if (ready == 0) {
-            systemLog(QStringLiteral("timeout?"));
-            return FtpStatus::TimedOut;
-        }
+        if (ready == 0)
+            return timedOut();
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -148,4 +154,32 @@ FtpClock::time_point FtpDeadline(int timeout)
 int FtpGetServerResponseWithTimeout(int sock, int timeout, char **text, size_t *length)
 {
     return readChunk(sock, FtpDeadline(timeout), text, length);
+}
+
+int FtpReadPiece(int sock, FtpClock::time_point deadline, FtpReplyReader &reader)
+{
+    for (bool first = true;; first = false) {
+        if (!first && FtpClock::now() >= deadline)
+            return timedOut();
+        char *text = nullptr;
+        size_t length = 0;
+        const int status = readChunk(sock, deadline, &text, &length);
+        if (status != FtpStatus::Ok)
+            return status;
+        const bool ended = reader.feed(text, length);
+        std::free(text);
+        if (ended)
+            return FtpStatus::Ok;
+    }
+}
+
+int FtpReadReply(int sock, FtpClock::time_point deadline, FtpReplyReader &reader)
+{
+    for (bool first = true;; first = false) {
+        if (!first && FtpClock::now() >= deadline)
+            return timedOut();
+        const int status = FtpReadPiece(sock, deadline, reader);
+        if (status != FtpStatus::Ok || !reader.more())
+            return status;
+    }
 }

@@ -66,3 +66,11 @@ FtpClock::time_point FtpDeadline(int timeout);
 // Reads one chunk of reply text from `sock`, waiting at most `timeout` (as FtpDeadline).
 // On 0 the text (zero-terminated, caller frees with free()) and its length are handed out.
 int FtpGetServerResponseWithTimeout(int sock, int timeout, char **text, size_t *length);
+
+// Reads until `reader` has parsed one more piece, or `deadline` passes. Answers the read
+// status (0 when a piece was parsed).
+int FtpReadPiece(int sock, FtpClock::time_point deadline, FtpReplyReader &reader);
+
+// Reads pieces until the reply is complete. The deadline holds for the whole reply, so a
+// server that never closes a multi-line reply ends with TimedOut.
+int FtpReadReply(int sock, FtpClock::time_point deadline, FtpReplyReader &reader);

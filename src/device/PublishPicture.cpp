@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <algorithm>
+#include <chrono>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -23,8 +24,10 @@ namespace
 
 // The longest "PublishTimeout" honoured: above 9999 the value would be read as microseconds.
 constexpr int MaxPublishTimeout = 9999;
-// The drain after login waits this long (microseconds) per read.
-constexpr int DrainTimeout = 800000;
+// The drain after login waits this long per read, and ends the exchange when the server is
+// still talking after this many pieces or after the reply limit.
+constexpr auto DrainReadLimit = std::chrono::microseconds(800000);
+constexpr int MaxDrainPieces = 100;
 // How long the server has to open the data connection.
 constexpr int DataConnectTimeoutMs = 10000;
 
@@ -103,34 +106,6 @@ int writeAll(int fd, const char *data, size_t length, const FtpDataWriter &write
     return FtpStatus::Ok;
 }
 
-// Reads chunks until `reader` has parsed one more piece, each read waiting at most
-// `timeout`. Answers the read status.
-int readPiece(int sock, int timeout, FtpReplyReader &reader)
-{
-    for (;;) {
-        char *text = nullptr;
-        size_t length = 0;
-        const int status = FtpGetServerResponseWithTimeout(sock, timeout, &text, &length);
-        if (status != FtpStatus::Ok)
-            return status;
-        const bool ended = reader.feed(text, length);
-        std::free(text);
-        if (ended)
-            return FtpStatus::Ok;
-    }
-}
-
-// Reads a whole (possibly multi-line) reply into `reader`. Answers the read status.
-int readWholeReply(int sock, int timeout, FtpReplyReader &reader)
-{
-    do {
-        const int status = readPiece(sock, timeout, reader);
-        if (status != FtpStatus::Ok)
-            return status;
-    } while (reader.more());
-    return FtpStatus::Ok;
-}
-
 bool hasLineBreak(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'))
@@ -147,7 +122,7 @@ int FtpCommand(int sock, const char *command, size_t length)
     if (sent != FtpStatus::Ok)
         return sent;
     FtpReplyReader reply;
-    const int status = readWholeReply(sock, DefaultTimeout, reply);
+    const int status = FtpReadReply(sock, FtpDeadline(DefaultTimeout), reply);
     return status != FtpStatus::Ok ? status : reply.code();
 }
 
@@ -239,14 +214,25 @@ Outcome Exchange::run(const QString &user, const QString &password)
 
     // Some servers follow the login with more lines (a banner, 211/215 notes): drain them.
     FtpReplyReader drained(reply);
-    int result = 0;
-    do {
-        const int status = readPiece(control_, DrainTimeout, drained);
+    const FtpClock::time_point drainEnd = FtpDeadline(DefaultTimeout);
+    for (;;) {
+        const FtpClock::time_point readEnd = std::min(FtpClock::now() + DrainReadLimit, drainEnd);
+        const int status = FtpReadPiece(control_, readEnd, drained);
         logLine(QString::asprintf("messages response: %i", status));
-        if (status != FtpStatus::Ok)
+        // A read cut short by the overall limit while the server was still talking.
+        const bool stillTalking
+            = status == FtpStatus::TimedOut && readEnd == drainEnd && drained.pieces() > 0;
+        if (status != FtpStatus::Ok && !stillTalking)
+            break; // quiet for a whole read, or gone
+        const int code = drained.code();
+        if (status == FtpStatus::Ok && code != 230 && code != 211 && code != 215 && !drained.more())
             break;
-        result = drained.code();
-    } while (result == 230 || result == 211 || result == 215 || drained.more());
+        if (stillTalking || drained.pieces() >= MaxDrainPieces || FtpClock::now() >= drainEnd) {
+            logLine(QStringLiteral("login messages never end"));
+            last = FtpStatus::TimedOut;
+            return quit();
+        }
+    }
 
     // The folder relative to the login folder first, then as an absolute path.
     reply = command(QStringLiteral("CWD %1\r\n").arg(dir_.mid(1)), true);
@@ -364,7 +350,7 @@ Outcome Exchange::run(const QString &user, const QString &password)
     }
 
     FtpReplyReader stored;
-    status = readWholeReply(control_, DefaultTimeout, stored);
+    status = FtpReadReply(control_, FtpDeadline(DefaultTimeout), stored);
     if (status != FtpStatus::Ok) {
         last = status;
         return { Next::Abort, status };
@@ -447,7 +433,7 @@ int PublishPicture::publishThread(const Request &request)
 
     // A greeting cut short by a failed read still counts by the code it began with.
     FtpReplyReader greeted;
-    const int status = readWholeReply(control.fd, DefaultTimeout, greeted);
+    const int status = FtpReadReply(control.fd, FtpDeadline(DefaultTimeout), greeted);
     const int greeting = greeted.code() != 0 ? greeted.code() : status;
     if (greeting != 220) {
         logLine(QString::asprintf("ready? response: %i", greeting));

@@ -1,16 +1,20 @@
+#include "app/EPGController.h"
+#include "base/StatusLog.h"
 #include "device/PublishPicture.h"
 #include "device/ScriptedFtpServer.h"
 #include "support/TempHome.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <future>
 #include <gtest/gtest.h>
 
 namespace
 {
+
+const char kName[] = "20261205.tgd";
+const char kOlder[] = "the older day";
 
 bool contains(const std::vector<std::string> &list, const std::string &item)
 {
@@ -23,80 +27,93 @@ bool anyStartsWith(const std::vector<std::string> &list, const std::string &pref
         list.begin(), list.end(), [&](const std::string &s) { return s.rfind(prefix, 0) == 0; });
 }
 
+// One exchange with the scripted server, whose folder already holds an older copy of the day.
 class ScriptedPublish : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        DefaultTimeout = 10;
-        day = home.path() + "/20261205.tgd";
+        // Replies come at once from the scripted server; one second keeps failures quick.
+        DefaultTimeout = 1;
+        day = home.path() + "/" + kName;
         contents = QByteArray("guide line\r\n").repeated(500);
         ASSERT_TRUE(writeFile(day, contents));
     }
-    void TearDown() override { setFtpDataWriter({}); }
-
-    QUrl url(
-        int port, const QString &path = "/dir/sub/20261205.tgd", const QString &auth = "pvr:secret")
+    void TearDown() override
     {
-        return QUrl(
-            QStringLiteral("ftp://%1@127.0.0.1:%2%3").arg(auth, QString::number(port), path));
+        setFtpDataWriter({});
+        DefaultTimeout = 10;
     }
 
-    int publish(ScriptedFtpServer &server, const QUrl &target)
+    QUrl url(int port, const QString &path = "/dir/sub/20261205.tgd",
+        const QString &auth = "pvr:secret") const
     {
-        PublishPicture publisher;
-        const int status = publisher.publishThread({ day, target });
+        return QUrl(QStringLiteral("ftp://%1@127.0.0.1:%2%3").arg(auth, QString::number(port), path));
+    }
+
+    int exchange(const ScriptedFtpServer::Script &script, const QString &path = "/dir/sub/20261205.tgd")
+    {
+        mark = log.lines().size();
+        ScriptedFtpServer server([&script](FtpScriptSession &s) {
+            s.files[kName] = kOlder;
+            script(s);
+        });
+        const int status = PublishPicture().publishThread({ day, url(server.port(), path) });
         server.finish();
+        commands = server.commands();
+        files = server.files();
         return status;
     }
+    int exchange(const FtpOverride &override = {}, const QString &path = "/dir/sub/20261205.tgd")
+    {
+        return exchange([&override](FtpScriptSession &s) { standardDialogue(s, override); }, path);
+    }
+    std::string stored() const { return files.count(kName) ? files.at(kName) : "(none)"; }
+    // What the last exchange wrote to the system log.
+    QStringList logged() const { return log.lines().mid(mark); }
 
     TempHome home;
     SystemLogCapture log;
     QString day;
     QByteArray contents;
+    std::vector<std::string> commands;
+    std::map<std::string, std::string> files;
+    qsizetype mark = 0;
 };
 
 TEST_F(ScriptedPublish, StoresUnderTemporaryNameThenRenamesAndLogsEachStep)
 {
-    ScriptedFtpServer server([](FtpScriptSession &s) {
-        s.files["20261205.tgd"] = "an older day";
-        standardDialogue(s);
-    });
-    EXPECT_EQ(publish(server, url(server.port())), 0);
-
-    const auto files = server.files();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files.at("20261205.tgd"), contents.toStdString());
-    const std::vector<std::string> expected
-        = { "USER pvr", "PASS secret", "CWD dir/sub", "TYPE I", "STOR 20261205.tgd.tmp",
-              "DELE 20261205.tgd", "RNFR 20261205.tgd.tmp", "RNTO 20261205.tgd", "QUIT" };
-    std::vector<std::string> seen = server.commands();
-    seen.erase(std::remove_if(seen.begin(), seen.end(),
-                   [](const std::string &c) { return c.rfind("PORT ", 0) == 0; }),
-        seen.end());
-    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(exchange(), 0);
+    EXPECT_EQ(files.size(), 1u);
+    EXPECT_EQ(stored(), contents.toStdString());
     // PORT names the control connection's own address.
-    EXPECT_TRUE(anyStartsWith(server.commands(), "PORT 127,0,0,1,"));
-
+    EXPECT_TRUE(anyStartsWith(commands, "PORT 127,0,0,1,"));
+    commands.erase(std::remove_if(commands.begin(), commands.end(),
+                       [](const std::string &c) { return c.rfind("PORT ", 0) == 0; }),
+        commands.end());
+    EXPECT_EQ(commands,
+        (std::vector<std::string> { "USER pvr", "PASS secret", "CWD dir/sub", "TYPE I",
+            "STOR 20261205.tgd.tmp", "DELE 20261205.tgd", "RNFR 20261205.tgd.tmp",
+            "RNTO 20261205.tgd", "QUIT" }));
     const QStringList lines = log.lines();
-    for (const char *line : { "Server connected", "pass response: 230", "CWD dir/sub", "PUTting",
-             "STOR 20261205.tgd.tmp", "DELE 20261205.tgd", "RNTO 20261205.tgd", "uploadresult: 0" })
+    for (const char *line : { "Server connected", "pass response: 230", "messages response: 60",
+             "CWD dir/sub", "PUTting", "STOR 20261205.tgd.tmp", "DELE 20261205.tgd",
+             "RNTO 20261205.tgd", "uploadresult: 0" })
         EXPECT_TRUE(lines.contains(line)) << line;
-    EXPECT_TRUE(lines.contains("messages response: 60"));
     for (const QString &line : lines)
         EXPECT_FALSE(line.contains("secret")) << line.toStdString();
 }
 
-TEST_F(ScriptedPublish, GreetingAndRepliesSplitAcrossReadsAreReassembled)
+TEST_F(ScriptedPublish, RepliesSplitAcrossReadsAreReassembledAndLoginMayNeedNoPassword)
 {
-    // Greeting over several lines and reads, one read ending inside a line; the PASS reply
-    // split inside its code; a multi-line TYPE reply whose free text arrives apart.
-    ScriptedFtpServer server([](FtpScriptSession &s) {
+    // The greeting over several reads, one ending inside a line; the USER reply split inside
+    // its code; a multi-line TYPE reply whose free text arrives apart.
+    EXPECT_EQ(exchange([](FtpScriptSession &s) {
         standardDialogue(s,
             [&s](const std::string &line) -> std::optional<std::string> {
-                if (line.rfind("PASS", 0) == 0) {
+                if (line.rfind("USER", 0) == 0) {
                     s.send("23", 80);
-                    return std::string("0 logged in\r\n");
+                    return std::string("0 welcome back\r\n");
                 }
                 if (line == "TYPE I") {
                     s.send("200-binary\r\n", 80);
@@ -106,202 +123,132 @@ TEST_F(ScriptedPublish, GreetingAndRepliesSplitAcrossReadsAreReassembled)
                 return std::nullopt;
             },
             { "220-Welcome\r\n220-to the te", "st", " server\r\n", "220 ready\r\n" });
-    });
-    EXPECT_EQ(publish(server, url(server.port())), 0);
-    EXPECT_EQ(server.files().count("20261205.tgd"), 1u);
-    EXPECT_TRUE(log.lines().contains("pass response: 230"));
-}
-
-TEST_F(ScriptedPublish, LoginAcceptedAtUserSendsNoPassword)
-{
-    ScriptedFtpServer server([](FtpScriptSession &s) {
-        standardDialogue(s, [](const std::string &line) -> std::optional<std::string> {
-            if (line.rfind("USER", 0) == 0)
-                return std::string("230 welcome back\r\n");
-            return std::nullopt;
-        });
-    });
-    EXPECT_EQ(publish(server, url(server.port())), 0);
-    EXPECT_FALSE(anyStartsWith(server.commands(), "PASS"));
-    EXPECT_EQ(server.files().count("20261205.tgd"), 1u);
+    }),
+        0);
+    EXPECT_EQ(stored(), contents.toStdString());
+    EXPECT_FALSE(anyStartsWith(commands, "PASS"));
 }
 
 TEST_F(ScriptedPublish, FolderIsTriedRelativeThenAbsolute)
 {
-    const auto onlyAbsolute = [](const std::string &line) -> std::optional<std::string> {
+    const FtpOverride onlyAbsolute = [](const std::string &line) -> std::optional<std::string> {
         if (line.rfind("CWD", 0) == 0)
             return std::string(line.size() > 4 && line[4] == '/' ? "250 ok\r\n" : "550 no\r\n");
         return std::nullopt;
     };
-    {
-        ScriptedFtpServer server([&](FtpScriptSession &s) { standardDialogue(s, onlyAbsolute); });
-        EXPECT_EQ(publish(server, url(server.port())), 0);
-        const auto c = server.commands();
-        EXPECT_TRUE(contains(c, "CWD dir/sub"));
-        EXPECT_TRUE(contains(c, "CWD /dir/sub"));
-        EXPECT_EQ(server.files().count("20261205.tgd"), 1u);
-    }
-    {
-        // A file straight under the root: an empty folder first, then "/".
-        ScriptedFtpServer server([&](FtpScriptSession &s) { standardDialogue(s, onlyAbsolute); });
-        EXPECT_EQ(publish(server, url(server.port(), "/20261205.tgd")), 0);
-        EXPECT_TRUE(contains(server.commands(), "CWD "));
-        EXPECT_TRUE(contains(server.commands(), "CWD /"));
-    }
+    EXPECT_EQ(exchange(onlyAbsolute), 0);
+    EXPECT_TRUE(contains(commands, "CWD dir/sub") && contains(commands, "CWD /dir/sub"));
+    EXPECT_EQ(stored(), contents.toStdString());
+    // A file straight under the root: an empty folder first, then "/".
+    EXPECT_EQ(exchange(onlyAbsolute, "/20261205.tgd"), 0);
+    EXPECT_TRUE(contains(commands, "CWD ") && contains(commands, "CWD /"));
 }
 
-TEST_F(ScriptedPublish, RefusalsEndTheExchangeWithQuit)
+// Every way a server refuses, drops us or goes quiet: the old file stays, and the exchange
+// ends with QUIT unless the server has already closed (421, 426).
+TEST_F(ScriptedPublish, RefusalsAndDropsLeaveTheOldFile)
 {
     struct Case {
         const char *verb;
-        const char *reply;
+        const char *reply; // nullptr: receive the data, then say nothing
+        int status;
         const char *logLine;
         const char *notSent;
-        int status;
+        bool quit, abort, result;
+        const char *left = kOlder; // what the server holds under the name afterwards
     };
     const Case cases[] = {
-        { "USER", "530 go away\r\n", "user response: 530", "PASS", 530 },
-        { "PASS", "530 wrong\r\n", "pass response: 530", "CWD", 530 },
-        { "CWD", "550 no such folder\r\n", "CWD error", "TYPE", 550 },
-        { "TYPE", "504 no binary\r\n", "transfermode error", "PORT", 504 },
-        { "PORT", "500 no active mode\r\n", "response: 500", "STOR", 500 },
-        { "STOR", "553 not allowed\r\n", "stor problem: 553", "DELE", 553 },
-        { "RNFR", "550 gone\r\n",
-            "Publish: Failed to rename file 20261205.tgd after upload. Error = 550.", "RNTO", 550 },
+        { "USER", "530 go away\r\n", 530, "user response: 530", "PASS", true, false, false },
+        { "PASS", "530 wrong\r\n", 530, "pass response: 530", "CWD", true, false, false },
+        { "CWD", "550 no such folder\r\n", 550, "CWD error", "TYPE", true, false, false },
+        { "TYPE", "504 no binary\r\n", 504, "transfermode error", "PORT", true, false, false },
+        { "TYPE", "421 shutting down\r\n", 421, "transfermode error", "PORT", false, false, false },
+        { "PORT", "500 no active mode\r\n", 500, "response: 500", "STOR", true, false, false },
+        { "STOR", "553 not allowed\r\n", 553, "stor problem: 553", "DELE", true, false, true },
+        { "STOR", "426 connection lost\r\n", 426, "uploadresult: 426", "DELE", false, false, true },
+        { "STOR", nullptr, 60, "timeout?", "DELE", true, true, true },
+        { "RNFR", "550 gone\r\n", 550,
+            "Publish: Failed to rename file 20261205.tgd after upload. Error = 550.", "RNTO", true,
+            false, true, "(none)" },
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.verb);
-        SystemLogCapture caseLog;
-        ScriptedFtpServer server([&c](FtpScriptSession &s) {
-            standardDialogue(s, [&c](const std::string &line) -> std::optional<std::string> {
-                if (line.rfind(c.verb, 0) == 0)
-                    return std::string(c.reply);
-                return std::nullopt;
-            });
-        });
-        EXPECT_EQ(publish(server, url(server.port())), c.status);
-        EXPECT_TRUE(caseLog.lines().contains(c.logLine)) << caseLog.lines().join("|").toStdString();
-        EXPECT_FALSE(anyStartsWith(server.commands(), c.notSent));
-        EXPECT_EQ(server.commands().back(), "QUIT");
-        EXPECT_FALSE(contains(server.commands(), "ABOR"));
-        EXPECT_EQ(server.files().count("20261205.tgd"), 0u);
-        // Only a store that got past STOR reports its result.
-        const bool stored = std::string(c.verb) == "STOR" || std::string(c.verb) == "RNFR";
-        EXPECT_EQ(
-            caseLog.lines().contains(QStringLiteral("uploadresult: %1").arg(c.status)), stored);
-    }
-}
-
-TEST_F(ScriptedPublish, ServerDroppingUsGetsNoQuit)
-{
-    {
-        // 421 (closing) in the middle of the exchange.
-        ScriptedFtpServer server([](FtpScriptSession &s) {
-            standardDialogue(s, [](const std::string &line) -> std::optional<std::string> {
-                if (line == "TYPE I")
-                    return std::string("421 shutting down\r\n");
-                return std::nullopt;
-            });
-        });
-        EXPECT_EQ(publish(server, url(server.port())), 421);
-        EXPECT_EQ(server.commands().back(), "TYPE I");
-    }
-    {
-        // 426 (transfer aborted) after the data came in: no rename, no QUIT.
-        ScriptedFtpServer server([](FtpScriptSession &s) {
-            standardDialogue(s, [&s](const std::string &line) -> std::optional<std::string> {
-                if (line.rfind("STOR", 0) == 0) {
+        SCOPED_TRACE(std::string(c.verb) + " " + (c.reply ? c.reply : "(silence)"));
+        const bool afterData = std::string(c.verb) == "STOR" && c.status != 553;
+        EXPECT_EQ(exchange([&c, afterData](FtpScriptSession &s) {
+            standardDialogue(s, [&](const std::string &line) -> std::optional<std::string> {
+                if (line.rfind(c.verb, 0) != 0)
+                    return std::nullopt;
+                if (afterData) {
                     s.send("150 go\r\n");
                     s.receiveData();
-                    return std::string("426 connection lost\r\n");
+                    if (!c.reply)
+                        return s.hasInput(5000) ? std::optional<std::string>("226 late\r\n")
+                                                : std::nullopt;
                 }
-                return std::nullopt;
+                return std::string(c.reply);
             });
-        });
-        EXPECT_EQ(publish(server, url(server.port())), 426);
-        EXPECT_TRUE(log.lines().contains("uploadresult: 426"));
-        EXPECT_FALSE(anyStartsWith(server.commands(), "DELE"));
-        EXPECT_FALSE(contains(server.commands(), "QUIT"));
+        }),
+            c.status);
+        const QStringList lines = logged();
+        EXPECT_TRUE(lines.contains(c.logLine)) << lines.join("|").toStdString();
+        EXPECT_FALSE(anyStartsWith(commands, c.notSent));
+        EXPECT_EQ(contains(commands, "QUIT"), c.quit);
+        EXPECT_EQ(contains(commands, "ABOR"), c.abort);
+        EXPECT_EQ(lines.contains(QStringLiteral("uploadresult: %1").arg(c.status)), c.result);
+        EXPECT_EQ(stored(), c.left);
     }
-    {
-        // A greeting other than 220 closes at once.
-        ScriptedFtpServer server(
-            [](FtpScriptSession &s) { standardDialogue(s, {}, { "421 too many users\r\n" }); });
-        EXPECT_EQ(publish(server, url(server.port())), 421);
-        EXPECT_TRUE(server.commands().empty());
-        EXPECT_TRUE(log.lines().contains("ready? response: 421"));
-    }
+    // A greeting other than 220 closes at once.
+    EXPECT_EQ(exchange([](FtpScriptSession &s) { standardDialogue(s, {}, { "421 full\r\n" }); }),
+        421);
+    EXPECT_TRUE(commands.empty());
+    EXPECT_TRUE(logged().contains("ready? response: 421"));
 }
 
 TEST_F(ScriptedPublish, DataConnectionTakingTooFewBytesIsCompletedOrAborted)
 {
-    contents = QByteArray(300 * 1024, 'x');
-    for (int i = 0; i < contents.size(); i += 7)
-        contents[i] = char('a' + i % 26);
-    ASSERT_TRUE(writeFile(day, contents));
-    {
-        // A data path that takes at most 1000 bytes per call still delivers the whole file.
-        setFtpDataWriter([](int fd, const char *data, size_t length) {
-            return ::send(fd, data, std::min<size_t>(length, 1000), MSG_NOSIGNAL);
-        });
-        ScriptedFtpServer server([](FtpScriptSession &s) {
-            s.files["20261205.tgd"] = "the good older day";
-            standardDialogue(s);
-        });
-        EXPECT_EQ(publish(server, url(server.port())), 0);
-        EXPECT_EQ(server.files().at("20261205.tgd"), contents.toStdString());
+    struct Case {
+        QByteArray contents;
+        FtpDataWriter writer;
+        int status;
+    };
+    QByteArray big(300 * 1024, 'x');
+    for (int i = 0; i < big.size(); i += 7)
+        big[i] = char('a' + i % 26);
+    const Case cases[] = {
+        { big,
+            [](int fd, const char *data, size_t length) {
+                return ::send(fd, data, std::min<size_t>(length, 1000), MSG_NOSIGNAL);
+            },
+            0 },
+        { QByteArray(), [](int, const char *, size_t) -> ssize_t { return 0; }, 0 },
+        { big, [](int, const char *, size_t) -> ssize_t { return 0; }, 55 },
+        { big,
+            [](int, const char *, size_t) -> ssize_t {
+                errno = EPIPE;
+                return -1;
+            },
+            EPIPE },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.status);
+        ASSERT_TRUE(writeFile(day, c.contents));
+        setFtpDataWriter(c.writer);
+        EXPECT_EQ(exchange(), c.status);
+        EXPECT_EQ(contains(commands, "ABOR"), c.status != 0);
+        EXPECT_EQ(stored(), c.status == 0 ? c.contents.toStdString() : kOlder);
     }
-    {
-        // One that takes nothing, or fails, aborts and leaves the old file alone.
-        struct Case {
-            FtpDataWriter writer;
-            int status;
-        };
-        const Case cases[] = {
-            { [](int, const char *, size_t) -> ssize_t { return 0; }, 55 },
-            { [](int, const char *, size_t) -> ssize_t {
-                 errno = EPIPE;
-                 return -1;
-             },
-                EPIPE },
-        };
-        for (const Case &c : cases) {
-            setFtpDataWriter(c.writer);
-            ScriptedFtpServer server([](FtpScriptSession &s) {
-                s.files["20261205.tgd"] = "the good older day";
-                standardDialogue(s);
-            });
-            EXPECT_EQ(publish(server, url(server.port())), c.status);
-            EXPECT_TRUE(contains(server.commands(), "ABOR"));
-            EXPECT_FALSE(anyStartsWith(server.commands(), "DELE"));
-            EXPECT_EQ(server.files().at("20261205.tgd"), "the good older day");
-        }
-    }
-}
-
-TEST_F(ScriptedPublish, EmptyDayFileIsStoredEmpty)
-{
-    ASSERT_TRUE(writeFile(day, QByteArray()));
-    ScriptedFtpServer server([](FtpScriptSession &s) {
-        s.files["20261205.tgd"] = "yesterday's version";
-        standardDialogue(s);
-    });
-    EXPECT_EQ(publish(server, url(server.port())), 0);
-    EXPECT_EQ(server.files().at("20261205.tgd"), "");
 }
 
 TEST_F(ScriptedPublish, LineBreaksInTheUrlAreRefusedBeforeConnecting)
 {
-    for (const char *path : { "/dir%0D%0ADELE%20x/20261205.tgd", "/dir/20261205.tgd%0ADELE%20x" }) {
+    for (const auto &[path, auth] : std::vector<std::pair<QString, QString>> {
+             { "/dir%0D%0ADELE%20x/20261205.tgd", "pvr:secret" },
+             { "/dir/20261205.tgd%0ADELE%20x", "pvr:secret" },
+             { "/dir/x.tgd", "pvr:a%0D%0ADELE%20y" } }) {
         ScriptedFtpServer server([](FtpScriptSession &s) { standardDialogue(s); });
-        PublishPicture publisher;
-        EXPECT_FALSE(publisher.publish(day, url(server.port(), path)));
-        EXPECT_FALSE(server.connected()) << path;
+        EXPECT_FALSE(PublishPicture().publish(day, url(server.port(), path, auth)));
+        EXPECT_FALSE(server.connected()) << path.toStdString();
     }
-    ScriptedFtpServer server([](FtpScriptSession &s) { standardDialogue(s); });
-    PublishPicture publisher;
-    EXPECT_FALSE(publisher.publish(day, url(server.port(), "/dir/x.tgd", "pvr:a%0D%0ADELE%20y")));
-    EXPECT_FALSE(server.connected());
 }
 
 TEST_F(ScriptedPublish, BusyWhileAnExchangeRuns)
@@ -315,10 +262,8 @@ TEST_F(ScriptedPublish, BusyWhileAnExchangeRuns)
         standardDialogue(s);
     });
     EXPECT_FALSE(PublishPicture::busy());
-    auto running = std::async(std::launch::async, [&] {
-        PublishPicture publisher;
-        return publisher.publish(day, url(server.port()));
-    });
+    auto running = std::async(
+        std::launch::async, [&] { return PublishPicture().publish(day, url(server.port())); });
     while (!greeted)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(PublishPicture::busy());
@@ -327,29 +272,66 @@ TEST_F(ScriptedPublish, BusyWhileAnExchangeRuns)
     EXPECT_FALSE(PublishPicture::busy());
 }
 
+// A server that never stops talking after the login must not hold the upload: the file
+// fails within the reply limit and the next one is sent.
+TEST_F(ScriptedPublish, EndlessLoginMessagesFailTheFileAndTheNextIsSent)
+{
+    struct Case {
+        const char *first; // the PASS reply
+        const char *again; // sent over and over until the client speaks
+        int pauseMs;
+        const char *logLine;
+    };
+    const Case cases[] = {
+        { "230 logged in\r\n", "230 still logged in\r\n", 20, "login messages never end" },
+        { "230 logged in\r\n", "230 still logged in\r\n", 0, "login messages never end" },
+        { "230-Welcome\r\n", " and more\r\n", 20, "pass response: 60" },
+        { "230-Welcome\r\n", "230-and more\r\n", 0, "pass response: 60" },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.again) + std::to_string(c.pauseMs));
+        mark = log.lines().size();
+        StatusLog status;
+        EPGController controller(&status);
+        ScriptedFtpServer talker([&c](FtpScriptSession &s) {
+            standardDialogue(s, [&](const std::string &line) -> std::optional<std::string> {
+                if (line.rfind("PASS", 0) != 0)
+                    return std::nullopt;
+                s.send(c.first);
+                while (!s.hasInput())
+                    s.send(c.again, c.pauseMs);
+                return std::string();
+            });
+        });
+        ScriptedFtpServer polite([](FtpScriptSession &s) { standardDialogue(s); });
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(controller.uploadPath(day, url(talker.port())));
+        EXPECT_LT(timer.elapsed(), 5000);
+        talker.finish();
+        EXPECT_TRUE(controller.uploadPath(day, url(polite.port())));
+        polite.finish();
+        EXPECT_EQ(status.text(), "Failed\nDone\n");
+        EXPECT_TRUE(logged().contains(c.logLine)) << logged().join("|").toStdString();
+        EXPECT_FALSE(anyStartsWith(talker.commands(), "CWD"));
+        EXPECT_EQ(polite.files().count(kName), 1u);
+    }
+}
+
 // The only slow case: the wait for the data connection is a fixed 10 seconds.
 TEST_F(ScriptedPublish, ServerThatNeverConnectsGetsAborAfterTenSeconds)
 {
-    ScriptedFtpServer server([](FtpScriptSession &s) {
-        standardDialogue(s, [](const std::string &line) -> std::optional<std::string> {
-            if (line.rfind("STOR", 0) == 0)
-                return std::string("150 opening (but never will)\r\n");
-            return std::nullopt;
-        });
-    });
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(publish(server, url(server.port())), 60);
+    EXPECT_EQ(exchange(replyTo("STOR", "150 opening (but never will)\r\n")), 60);
     EXPECT_GE(timer.elapsed(), 9900);
     EXPECT_LT(timer.elapsed(), 15000);
-    const auto c = server.commands();
-    ASSERT_GE(c.size(), 2u);
-    EXPECT_EQ(c[c.size() - 2], "ABOR");
-    EXPECT_EQ(c.back(), "QUIT");
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 2], "ABOR");
+    EXPECT_EQ(commands.back(), "QUIT");
     const QStringList lines = log.lines();
-    EXPECT_TRUE(lines.contains("stor to?"));
-    EXPECT_TRUE(lines.contains("uploadresult: 60"));
     EXPECT_LT(lines.indexOf("stor to?"), lines.indexOf("uploadresult: 60"));
+    EXPECT_GE(lines.indexOf("stor to?"), 0);
 }
 
 } // namespace

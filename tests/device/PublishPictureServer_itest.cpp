@@ -15,8 +15,6 @@ namespace
 {
 
 // The password holds characters that must be percent-encoded in a URL.
-const QString kUser = QStringLiteral("pvr user");
-const QString kPassword = QStringLiteral("p@ss:w/rd%1");
 const QString kAuth = QStringLiteral("pvr%20user:p%40ss%3Aw%2Frd%251");
 
 class RealServer : public ::testing::Test
@@ -27,28 +25,28 @@ protected:
         DefaultTimeout = 10;
         root = home.path() + "/ftproot";
         ASSERT_TRUE(QDir().mkpath(root + "/epg/nested/deeper"));
-        server = std::make_unique<PyFtpServer>(
-            QStringLiteral(PALLARO_TEST_DATA "/device/ftp_server.py"), root, kUser, kPassword);
+        server = std::make_unique<PyFtpServer>(QStringLiteral(PALLARO_TEST_DATA "/device/ftp_server.py"),
+            root, QStringLiteral("pvr user"), QStringLiteral("p@ss:w/rd%1"));
         ASSERT_GT(server->port(), 0) << "pyftpdlib did not start";
-        for (const char *name : { "20261205.tgd", "20261206.tgd" }) {
-            const QString path = home.path() + "/output/" + name;
-            ASSERT_TRUE(writeFile(path, QByteArray("day ") + name + QByteArray(4000, '.')));
-            days << path;
-        }
     }
-
     void TearDown() override
     {
         if (HasFailure())
             std::cerr << "system log:\n" << log.lines().join("\n").toStdString() << "\n";
     }
 
-    QString folderURL(const QString &folder, const QString &auth = kAuth) const
+    QString day(const QString &name, const QByteArray &contents)
     {
-        return QStringLiteral("ftp://%1@127.0.0.1:%2%3")
-            .arg(auth, QString::number(server->port()), folder);
+        const QString path = home.path() + "/output/" + name;
+        EXPECT_TRUE(writeFile(path, contents));
+        return path;
     }
-
+    // One day file to the folder URL, as the upload loop sends it.
+    bool upload(const QString &path, const QString &folder, const QString &auth = kAuth)
+    {
+        const QString url = QStringLiteral("ftp://%1@127.0.0.1:%2%3").arg(auth, QString::number(server->port()), folder);
+        return controller.uploadPath(path, QUrl(FtpUpload::destinationURL(url, path.section('/', -1))));
+    }
     QStringList serverFiles(const QString &folder) const
     {
         return QDir(root + folder).entryList(QDir::Files, QDir::Name);
@@ -58,73 +56,43 @@ protected:
     SystemLogCapture log;
     QString root;
     std::unique_ptr<PyFtpServer> server;
-    QStringList days;
     StatusLog status;
     EPGController controller { &status };
-
-    // One day file to the folder URL, as the upload loop sends it.
-    bool upload(const QString &day, const QString &folder)
-    {
-        return controller.uploadPath(
-            day, QUrl(FtpUpload::destinationURL(folder, day.section('/', -1))));
-    }
 };
 
-TEST_F(RealServer, StoresEveryDayUnderItsNameReplacingTheOlderOne)
+TEST_F(RealServer, StoresEveryDayUnderItsNameInAnyFolder)
 {
     ASSERT_TRUE(writeFile(root + "/epg/20261205.tgd", "an older, longer version of the day"));
-    for (const QString &day : days)
-        EXPECT_TRUE(upload(day, folderURL("/epg")));
-
-    EXPECT_EQ(status.text(), "Done\nDone\n");
+    QByteArray big(8 * 1024 * 1024 + 123, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char((i * 131) >> 3);
+    const QString first = day("20261205.tgd", QByteArray("day one").repeated(600));
+    const QString second = day("20261206.tgd", big);
+    EXPECT_TRUE(upload(first, "/epg"));
+    EXPECT_TRUE(upload(second, "/epg/"));
+    EXPECT_TRUE(upload(first, "/epg/nested/deeper"));
+    EXPECT_TRUE(upload(second, ""));
+    EXPECT_EQ(status.text(), "Done\nDone\nDone\nDone\n");
     EXPECT_EQ(serverFiles("/epg"), (QStringList { "20261205.tgd", "20261206.tgd" }));
-    for (const QString &day : days)
-        EXPECT_EQ(readFile(root + "/epg/" + QFileInfo(day).fileName()), readFile(day));
-    EXPECT_EQ(log.lines().count("uploadresult: 0"), 2);
+    EXPECT_EQ(readFile(root + "/epg/20261205.tgd"), readFile(first));
+    EXPECT_EQ(readFile(root + "/epg/20261206.tgd"), big);
+    EXPECT_EQ(serverFiles("/epg/nested/deeper"), QStringList { "20261205.tgd" });
+    EXPECT_EQ(serverFiles(""), QStringList { "20261206.tgd" });
     for (const QString &line : log.lines())
         EXPECT_FALSE(line.contains("p@ss") || line.contains("p%40ss")) << line.toStdString();
 }
 
-TEST_F(RealServer, FolderUrlWithOrWithoutFinalSlashAndNestedFolders)
+TEST_F(RealServer, WrongPasswordMissingFolderOrFileIsReportedAsFailed)
 {
-    EXPECT_TRUE(upload(days[0], folderURL("/epg/")));
-    EXPECT_TRUE(upload(days[1], folderURL("/epg/nested/deeper")));
-    EXPECT_TRUE(upload(days[1], folderURL("")));
-    EXPECT_EQ(status.text(), "Done\nDone\nDone\n");
-    EXPECT_EQ(serverFiles("/epg"), QStringList { "20261205.tgd" });
-    EXPECT_EQ(serverFiles("/epg/nested/deeper"), QStringList { "20261206.tgd" });
-    EXPECT_EQ(serverFiles(""), QStringList { "20261206.tgd" });
-}
-
-TEST_F(RealServer, WrongPasswordOrMissingFolderIsReportedAsFailed)
-{
-    EXPECT_FALSE(upload(days[0], folderURL("/epg", "pvr%20user:nope")));
-    EXPECT_TRUE(log.lines().contains("pass response: 530"));
-
-    EXPECT_FALSE(upload(days[0], folderURL("/missing")));
-    EXPECT_TRUE(log.lines().contains("CWD error"));
-
-    // A local file that is not there.
-    EXPECT_FALSE(
-        upload(home.path() + "/output/20261299.tgd", folderURL("/epg")));
-    EXPECT_TRUE(log.lines().contains("file error"));
-
+    const QString path = day("20261205.tgd", "a day");
+    EXPECT_FALSE(upload(path, "/epg", "pvr%20user:nope"));
+    EXPECT_FALSE(upload(path, "/missing"));
+    EXPECT_FALSE(upload(home.path() + "/output/20261299.tgd", "/epg"));
     EXPECT_EQ(status.text(), "Failed\nFailed\nFailed\n");
+    for (const char *line : { "pass response: 530", "CWD error", "file error" })
+        EXPECT_TRUE(log.lines().contains(line)) << line;
     EXPECT_TRUE(serverFiles("/epg").isEmpty());
     EXPECT_FALSE(QFileInfo::exists(root + "/missing"));
-}
-
-TEST_F(RealServer, LargeFileArrivesWhole)
-{
-    QByteArray big(8 * 1024 * 1024 + 123, '\0');
-    for (qsizetype i = 0; i < big.size(); ++i)
-        big[i] = char((i * 131) >> 3);
-    const QString path = home.path() + "/output/20261207.tgd";
-    ASSERT_TRUE(writeFile(path, big));
-    PublishPicture publisher;
-    EXPECT_TRUE(publisher.publish(path, QUrl(folderURL("/epg/20261207.tgd"))));
-    EXPECT_EQ(readFile(root + "/epg/20261207.tgd"), big);
-    EXPECT_EQ(serverFiles("/epg"), QStringList { "20261207.tgd" });
 }
 
 } // namespace

@@ -39,6 +39,13 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
 
+    // Whether the client has sent something (or closed) within `waitMs`.
+    bool hasInput(int waitMs = 0)
+    {
+        pollfd p { fd_, POLLIN, 0 };
+        return !buffer_.empty() || ::poll(&p, 1, waitMs) > 0;
+    }
+
     // One command line without its CR LF; false when the client closed or went silent.
     bool readLine(std::string *line, int timeoutMs = 30000)
     {
@@ -104,6 +111,17 @@ private:
 
 // Answers a command line instead of the standard dialogue; nullopt leaves it to the dialogue.
 using FtpOverride = std::function<std::optional<std::string>(const std::string &line)>;
+
+// Answers `reply` to every command that begins with `verb`.
+inline FtpOverride replyTo(std::string verb, std::string reply)
+{
+    return [verb = std::move(verb), reply = std::move(reply)](
+               const std::string &line) -> std::optional<std::string> {
+        if (line.rfind(verb, 0) == 0)
+            return reply;
+        return std::nullopt;
+    };
+}
 
 // A polite server: greeting, login with password, every command accepted, files kept in
 // `files`. Ends after QUIT, a 421 reply or when the client goes away.
