@@ -195,45 +195,44 @@ TEST_F(XMLToEPGTest, RealFilesKeepTheirText)
     EXPECT_EQ(comments[0].title, QStringLiteral("Breaking Bad"));
 }
 
-TEST_F(XMLToEPGTest, StringToDateReadsBothFormatsAndLogsShortStrings)
+TEST_F(XMLToEPGTest, StringToDateReadsBothFormatsAndGivesUtcTheOffsetOfItsInstant)
 {
-    SystemLogCapture log;
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20070312063000 +1100"))),
-        QStringLiteral("2007-03-12 06:30:00"));
-    EXPECT_EQ(
-        XMLToEPG::stringToDate(QStringLiteral("20070312063000 +1100"))->offsetFromUtc(), 11 * 3600);
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("200703120630 +1100"))),
-        QStringLiteral("2007-03-12 06:30:00"));
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20070312063000 -0930"))),
-        QStringLiteral("2007-03-12 06:30:00"));
-    EXPECT_TRUE(log.lines().isEmpty());
-    EXPECT_FALSE(XMLToEPG::stringToDate(QStringLiteral("20070312")));
-    EXPECT_FALSE(XMLToEPG::stringToDate(std::nullopt));
-    EXPECT_FALSE(XMLToEPG::stringToDate(QStringLiteral("12345678901")));
-    EXPECT_EQ(log.lines(), QStringList(3, QStringLiteral("dateString not long enough")));
-    for (const char *bad : { "20070312063000 BST", "20071312063000 +1100", "20070230063000 +1100",
-             "20070312063000+1100", "2007031206300 +1100", "20070312246000 +1100",
-             "20070312063000 +1100 x", "abcdefghijklmnop" })
-        EXPECT_FALSE(XMLToEPG::stringToDate(QString::fromLatin1(bad))) << bad;
-    EXPECT_EQ(log.lines().size(), 3) << "no message for long strings that do not parse";
-}
-
-TEST_F(XMLToEPGTest, UtcTimesTakeTheOffsetOfTheirOwnInstant)
-{
+    struct Case {
+        const char *text;
+        const char *wallClock; // "none": no date
+        int offsetHours;
+    };
     // Sydney leaves daylight saving at 03:00 on 2 April 2023 (+1100 to +1000).
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20230331080000 +0000"))),
-        QStringLiteral("2023-03-31 19:00:00"));
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20230405080000 +0000"))),
-        QStringLiteral("2023-04-05 18:00:00"));
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20230401153000 +0000"))),
-        QStringLiteral("2023-04-02 02:30:00"));
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20230401163000 +0000"))),
-        QStringLiteral("2023-04-02 02:30:00"));
-    // XMLTV reads a time without offset as UTC.
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20230405080000"))),
-        QStringLiteral("2023-04-05 18:00:00"));
-    EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20230405080000 +1000"))),
-        QStringLiteral("2023-04-05 08:00:00"));
+    const Case cases[] = {
+        { "20070312063000 +1100", "2007-03-12 06:30:00", 11 },
+        { "200703120630 +1100", "2007-03-12 06:30:00", 11 },
+        { "20070312063000 -0930", "2007-03-12 06:30:00", 0 },
+        { "20230331080000 +0000", "2023-03-31 19:00:00", 11 },
+        { "20230405080000 +0000", "2023-04-05 18:00:00", 10 },
+        { "20230401153000 +0000", "2023-04-02 02:30:00", 11 },
+        { "20230401163000 +0000", "2023-04-02 02:30:00", 10 },
+        { "20230405080000", "2023-04-05 18:00:00", 10 }, // XMLTV: no offset is UTC
+        { "20230405080000 +1000", "2023-04-05 08:00:00", 10 },
+        // Long enough to try, but not a time: no message.
+        { "20070312063000 BST", "none", 0 }, { "20071312063000 +1100", "none", 0 },
+        { "20070230063000 +1100", "none", 0 }, { "20070312063000+1100", "none", 0 },
+        { "2007031206300 +1100", "none", 0 }, { "20070312246000 +1100", "none", 0 },
+        { "20070312063000 +1100 x", "none", 0 }, { "abcdefghijklmnop", "none", 0 },
+        { "20070312063000 +1500", "none", 0 }, { "20070312063000 +10x0", "none", 0 },
+    };
+    SystemLogCapture log;
+    for (const Case &c : cases) {
+        const std::optional<QDateTime> d = XMLToEPG::stringToDate(QString::fromLatin1(c.text));
+        EXPECT_EQ(wallClock(d), QString::fromLatin1(c.wallClock)) << c.text;
+        if (d && c.offsetHours) {
+            EXPECT_EQ(d->offsetFromUtc(), c.offsetHours * 3600) << c.text;
+        }
+    }
+    EXPECT_TRUE(log.lines().isEmpty());
+    for (const std::optional<QString> &shortText :
+        { std::optional<QString>("20070312"), std::optional<QString>(), std::optional<QString>("12345678901") })
+        EXPECT_FALSE(XMLToEPG::stringToDate(shortText));
+    EXPECT_EQ(log.lines(), QStringList(3, QStringLiteral("dateString not long enough")));
     setZone("UTC");
     EXPECT_EQ(wallClock(XMLToEPG::stringToDate(QStringLiteral("20230405080000 +0000"))),
         QStringLiteral("2023-04-05 08:00:00"));
@@ -269,16 +268,12 @@ TEST_F(XMLToEPGTest, FixDataDerivesDatesDurationsAndChannels)
     EXPECT_EQ(list[1].value(QStringLiteral("chanName")), QStringLiteral("21"));
     EXPECT_EQ(list[2].value(QStringLiteral("displayChan")), QStringLiteral("SBS"));
     EXPECT_EQ(list[0].value(QStringLiteral("duration")), 30);
-}
 
-TEST_F(XMLToEPGTest, OldStyleNamesKeepTheProviderIdentifiers)
-{
+    // Old-style names keep the provider's identifiers.
     Settings::setValue(QStringLiteral("useOldStyleNames"), true);
-    XMLTVProgrammeList list
-        = { programme("PrimS", "20070312063000 +1100", "20070312070000 +1100") };
     XMLToEPG().fixData(list);
-    EXPECT_EQ(list[0].chanName, QStringLiteral("PrimS"));
-    EXPECT_EQ(list[0].displayChan, QStringLiteral("PrimS"));
+    EXPECT_EQ(list[0].chanName, QStringLiteral("WIN"));
+    EXPECT_EQ(list[0].displayChan, QStringLiteral("WIN"));
 }
 
 struct RegionCase {
@@ -328,24 +323,19 @@ TEST_P(ChannelMapping, FollowsTheOrderedRules)
     EXPECT_EQ(key, QString::fromLatin1(GetParam().key)) << GetParam().identifier;
 }
 
+// One row per rule and per exception within it, in rule order.
 INSTANTIATE_TEST_SUITE_P(Identifiers, ChannelMapping,
-    ::testing::Values(ChannelCase { "WIN", "NBN/WIN", "8" }, ChannelCase { "NBN", "NBN/WIN", "8" },
-        ChannelCase { "PrimS", "Prime", "6,61" }, ChannelCase { "PrimN", "Prime", "6,61" },
+    ::testing::Values(ChannelCase { "Nine7", "Nine", "9" }, ChannelCase { "WIN", "NBN/WIN", "8" },
+        ChannelCase { "NBN", "NBN/WIN", "8" }, ChannelCase { "Seven", "Seven", "7" },
+        ChannelCase { "PrimS", "Prime", "6,61" }, ChannelCase { "SC10", "Southern Cross", "6,61" },
+        ChannelCase { "Southern5", "Southern Cross", "6,61" }, ChannelCase { "sCtEn10", "TEN", "1,10" }, ChannelCase { "TDT", "TDT", "11" },
         ChannelCase { "10Cap", "TEN", "1,10" }, ChannelCase { "10Nth", "SC10", "5" },
-        ChannelCase { "SC10", "Southern Cross", "6,61" }, ChannelCase { "sCtEn10", "TEN", "1,10" },
-        ChannelCase { "Nine7", "Nine", "9" }, ChannelCase { "SBSD", "SBS News", "33" },
-        ChannelCase { "31", "Channel 31", "Channel 31" },
-        ChannelCase { "digital", "digital", "digital" },
-        ChannelCase { "SBS digital", "SBS News", "33" }, ChannelCase { "", "", "" },
-        ChannelCase { "Nine", "Nine", "9" }, ChannelCase { "NBN/WIN", "NBN/WIN", "8" },
-        ChannelCase { "Seven", "Seven", "7" }, ChannelCase { "Prime", "Prime", "6,61" },
-        ChannelCase { "Southern Cross", "Southern Cross", "6,61" },
-        ChannelCase { "TDT", "TDT", "11" }, ChannelCase { "TEN", "TEN", "1,10" },
-        ChannelCase { "ABC2", "ABC2", "21" }, ChannelCase { "ABC", "ABC", "2" },
+        ChannelCase { "ten5", "SC10", "5" }, ChannelCase { "ABC", "ABC", "2" },
+        ChannelCase { "ABC2", "ABC2", "21" }, ChannelCase { "SBS", "SBS", "3" },
         ChannelCase { "SBS News", "SBS News", "33" },
-        ChannelCase { "Channel 31", "Channel 31", "Channel 31" }, ChannelCase { "SBS", "SBS", "3" },
-        ChannelCase { "Southern5", "Southern Cross", "6,61" },
-        ChannelCase { "ten5", "SC10", "5" }));
+        ChannelCase { "SBSD", "SBS News", "33" }, ChannelCase { "SBS digital", "SBS News", "33" },
+        ChannelCase { "31", "Channel 31", "Channel 31" },
+        ChannelCase { "digital", "digital", "digital" }, ChannelCase { "", "", "" }));
 
 class ExportTest : public XMLToEPGTest
 {
