@@ -45,18 +45,30 @@ int digitsAt(QStringView s, qsizetype from, qsizetype count)
     return v;
 }
 
-// "%Y-%m-%d %H:%M" in local time; invalid unless the whole text has that form.
-QDateTime parseRawStart(QStringView s)
+struct StartFields {
+    QDate date;
+    QTime time;
+};
+
+// The date and time of a "%Y-%m-%d %H:%M" text; nothing unless the whole text has that form.
+std::optional<StartFields> startFields(QStringView s)
 {
     if (s.size() != 16 || s[4] != u'-' || s[7] != u'-' || s[10] != u' ' || s[13] != u':')
-        return {};
+        return std::nullopt;
     const int y = digitsAt(s, 0, 4), mo = digitsAt(s, 5, 2), d = digitsAt(s, 8, 2);
     const int h = digitsAt(s, 11, 2), mi = digitsAt(s, 14, 2);
     const QDate date(y, mo, d);
     const QTime time(h, mi);
     if (y < 0 || mo < 0 || d < 0 || h < 0 || mi < 0 || !date.isValid() || !time.isValid())
-        return {};
-    return QDateTime(date, time);
+        return std::nullopt;
+    return StartFields { date, time };
+}
+
+// The start in local time; invalid unless the text parses.
+QDateTime parseRawStart(QStringView s)
+{
+    const std::optional<StartFields> f = startFields(s);
+    return f ? QDateTime(f->date, f->time) : QDateTime();
 }
 
 QString trimmedOf(QString s, QChar c)
@@ -99,6 +111,10 @@ TGDEntryList TGDFile::parse(const QByteArray &bytes, const QString &day)
         }
         if (n < tgd::kFieldCount)
             continue; // seven fields or fewer
+        // Without a start and a title the line names no programme (a damaged line, a run
+        // of TABs): taking it would put a made-up programme into the file at write-back.
+        if (fields[3].isEmpty() || !startFields(fields[1]))
+            continue;
         auto e = std::make_shared<TGDEntry>();
         e->channel = fields[0].toString();
         e->rawStart = fields[1].toString();

@@ -21,8 +21,8 @@ public:
 
     // Reads one day file's bytes (ISO 8859-1, lines ended by LF or CR LF) into the working
     // list: a fresh list when retainOld is false, appended otherwise. Every line with more
-    // than seven TAB-separated fields becomes one programme from its first eight fields,
-    // with "fileNameDataIsFrom" = day. Derives the display fields of the new programmes and
+    // than seven TAB-separated fields, a "%Y-%m-%d %H:%M" start and a title becomes one
+    // programme from its first eight fields, with "fileNameDataIsFrom" = day. Derives the display fields of the new programmes and
     // resets the record state of the kept ones from "recordStatus". Answers how many
     // programmes these bytes gave.
     int loadTGDData(const QByteArray &bytes, const QString &day, bool retainOld);
@@ -36,7 +36,7 @@ public:
 
     // The byte content for these programmes, in their order (the re-writer's body).
     static QByteArray dataToTGD(const TGDEntryList &entries);
-    // Parses the lines of one day file; no derivation.
+    // Parses the lines of one day file, skipping those that are no programme; no derivation.
     static TGDEntryList parse(const QByteArray &bytes, const QString &day);
 
     // The derivation for one programme. An unparsable "rawStart" leaves "start", "stop"

@@ -76,14 +76,29 @@ int leadingInt(const QString &text)
     return int(negative ? -value : value);
 }
 
+namespace {
+// Sign, two digits, space, sign, two digits.
+bool isExtensionForm(const QString &f)
+{
+    auto sign = [&](int i) { return f.at(i) == QLatin1Char('+') || f.at(i) == QLatin1Char('-'); };
+    auto digit = [&](int i) { return f.at(i) >= QLatin1Char('0') && f.at(i) <= QLatin1Char('9'); };
+    return f.size() == 7 && sign(0) && digit(1) && digit(2) && f.at(3) == QLatin1Char(' ')
+        && sign(4) && digit(5) && digit(6);
+}
+} // namespace
+
 RecordField decodeRecordField(const QString &field)
 {
     RecordField r;
-    if (field == QLatin1String("N"))
+    if (field == QLatin1String("Y")) {
+        r.record = true;
+        return r;
+    }
+    // Anything but the marking forms (an empty field, a stray byte) leaves a programme
+    // unmarked, so a damaged line is never written back as a recording.
+    if (!isExtensionForm(field))
         return r;
     r.record = true;
-    if (field == QLatin1String("Y") || field.size() < 7)
-        return r;
     const int start = leadingInt(field.mid(1, 2));
     const int stop = leadingInt(field.mid(5, 2));
     r.extStart = field.at(0) == QLatin1Char('+') ? -start : start;

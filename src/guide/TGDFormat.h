@@ -24,8 +24,9 @@ QByteArray encodeLine(const QStringList &fields, bool crlf);
 // its seven characters).
 QString formatRecordStringForListing(std::optional<int> extStart, std::optional<int> extStop);
 
-// What a record field says. "N": not recorded, extensions untouched. "Y": recorded,
-// extensions untouched. The seven-character form: recorded with both extensions.
+// What a record field says. "Y": recorded, extensions untouched. The seven-character form:
+// recorded with both extensions. Anything else ("N", empty, damaged): not recorded,
+// extensions untouched.
 struct RecordField {
     bool record = false;
     std::optional<int> extStart;

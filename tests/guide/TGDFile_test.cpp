@@ -1,10 +1,9 @@
 #include "base/Settings.h"
 #include "guide/TGDFile.h"
+#include "support/SydneyTime.h"
 #include "support/TempHome.h"
 
-#include <QFile>
 #include <QList>
-#include <ctime>
 #include <gtest/gtest.h>
 
 namespace
@@ -13,18 +12,18 @@ namespace
 class TGDFileTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override { Settings::registerDefaults(); }
+
+    // Reads the bytes as the day 12 March 2007 into a fresh list.
+    const TGDEntryList &load(const QByteArray &bytes)
     {
-        qputenv("TZ", "Australia/Sydney");
-        tzset();
-        Settings::registerDefaults();
+        f.loadTGDData(bytes, "20070312", false);
+        return f.getFileData();
     }
-    void TearDown() override
-    {
-        qunsetenv("TZ");
-        tzset();
-    }
+
+    SydneyTime zone;
     TempHome home;
+    TGDFile f;
 };
 
 QByteArray line(const QStringList &fields, const char *end = "\n")
@@ -32,54 +31,60 @@ QByteArray line(const QStringList &fields, const char *end = "\n")
     return fields.join(QLatin1Char('\t')).toLatin1() + end;
 }
 
+// A line of channel 2 at 06:00 on the day read, with these fields changed.
+QByteArray lineWith(std::initializer_list<std::pair<int, QString>> changes)
+{
+    QStringList fields = { "2", "2007-03-12 06:00", "30", "T", "", "", "", "N" };
+    for (const auto &[i, v] : changes)
+        fields[i] = v;
+    return line(fields);
+}
+
 QList<QByteArrayList> fieldsOf(const QByteArray &content)
 {
     QList<QByteArrayList> out;
-    for (QByteArray l : content.split('\n')) {
-        if (l.endsWith('\r'))
-            l.chop(1);
-        if (!l.isEmpty())
-            out << l.split('\t');
-    }
+    for (QByteArray l : content.split('\n'))
+        if (!l.chopped(l.endsWith('\r')).isEmpty())
+            out << l.chopped(l.endsWith('\r')).split('\t');
     return out;
 }
 
 } // namespace
 
-TEST_F(TGDFileTest, ReadsLfAndCrLfLinesAlikeAndSkipsShortLines)
+TEST_F(TGDFileTest, OnlyLinesWithEightFieldsAStartAndATitleAreProgrammes)
 {
     const QStringList a = { "1,10", "2007-03-12 18:30", "30", "The News", "Evening [News]",
         "Headlines.", "G", "N" };
     const QStringList b
         = { "7", "2007-03-12 19:00", "60", "Lost", " [Drama]", "Island.", "M", "Y" };
-    const QByteArray lf = line(a) + line(b);
-    const QByteArray crlf = line(a, "\r\n") + line(b, "\r\n");
-    const QByteArray noFinalBreak = line(a) + line(b, "");
-
-    for (const QByteArray &bytes : { lf, crlf, noFinalBreak }) {
-        TGDFile f;
-        EXPECT_EQ(f.loadTGDData(bytes, "20070312", false), 2);
-        ASSERT_EQ(f.getFileData().size(), 2u);
-        EXPECT_EQ(f.getFileData()[0]->title, "The News");
-        EXPECT_EQ(f.getFileData()[1]->recordStatus, "Y");
+    const struct {
+        const char *name;
+        QByteArray bytes;
+    } cases[] = {
+        { "LF", line(a) + line(b) },
+        { "CR LF", line(a, "\r\n") + line(b, "\r\n") },
+        { "no final break", line(a) + line(b, "") },
+        { "seven fields, nine fields",
+            line(a.mid(0, 7)) + line(a + QStringList { "x" }) + line(b) },
+        { "blank lines", "\n\r\n" + line(a) + "\r\r\n" + line(b) },
+        { "only TABs", line(a) + "\t\t\t\t\t\t\t\tY\n" + line(b) },
+        { "no title", line(a) + lineWith({ { 3, "" }, { 7, "Y" } }) + line(b) },
+        { "no start", line(a) + lineWith({ { 1, "not a time" }, { 7, "Y" } }) + line(b) },
+        { "no such day", line(a) + lineWith({ { 1, "2007-02-30 10:00" } }) + line(b) },
+        { "hour 24", line(a) + lineWith({ { 1, "2007-03-12 24:00" } }) + line(b) },
+        { "one long line", QByteArray(1 << 20, 'x') + "\n" + line(a) + line(b) },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(f.loadTGDData(c.bytes, "20070312", false), 2);
+        EXPECT_EQ(f.dataToTGDForDate(std::nullopt), line(a, "\r\n") + line(b, "\r\n"));
         EXPECT_EQ(f.getFileData()[1]->fileNameDataIsFrom, "20070312");
     }
-
-    // Seven fields: skipped; nine: read, the ninth dropped.
-    TGDFile f;
-    const QByteArray mixed = line(a.mid(0, 7)) + line(b + QStringList { "extra" }) + "\n\r\n";
-    EXPECT_EQ(f.loadTGDData(mixed, "20070312", false), 1);
-    ASSERT_EQ(f.getFileData().size(), 1u);
-    EXPECT_EQ(f.getFileData()[0]->recordStatus, "Y");
-    EXPECT_EQ(f.dataToTGDForDate(std::nullopt), line(b, "\r\n"));
 }
 
 TEST_F(TGDFileTest, DecodesIso88591AndNonNumericDuration)
 {
-    TGDFile f;
-    QByteArray bytes = "3\t2007-03-12 20:30\tabc\tCaf\xe9 Society\t [Film]\t\t\tN\n";
-    EXPECT_EQ(f.loadTGDData(bytes, "20070312", false), 1);
-    const TGDEntry &e = *f.getFileData()[0];
+    const TGDEntry &e = *load("3\t2007-03-12 20:30\tabc\tCaf\xe9 Society\t [Film]\t\t\tN\n")[0];
     EXPECT_EQ(e.title, QString::fromUtf8("Café Society"));
     EXPECT_EQ(e.duration, 0);
     EXPECT_EQ(f.dataToTGDForDate(QString("20070312")),
@@ -88,32 +93,25 @@ TEST_F(TGDFileTest, DecodesIso88591AndNonNumericDuration)
 
 TEST_F(TGDFileTest, RetainOldAppendsAndDayFilterSelects)
 {
-    TGDFile f;
-    f.loadTGDData(line({ "2", "2007-03-12 06:00", "30", "A", "", "", "", "N" }), "20070312", false);
-    f.loadTGDData(line({ "2", "2007-03-13 06:00", "30", "B", "", "", "", "N" }), "20070313", true);
+    load(lineWith({ { 3, "A" } }));
+    f.loadTGDData(lineWith({ { 1, "2007-03-13 06:00" }, { 3, "B" } }), "20070313", true);
     ASSERT_EQ(f.getFileData().size(), 2u);
-    EXPECT_TRUE(f.dataToTGDForDate(QString("20070313")).contains("\tB\t"));
-    EXPECT_FALSE(f.dataToTGDForDate(QString("20070313")).contains("\tA\t"));
+    EXPECT_EQ(f.dataToTGDForDate(QString("20070313")),
+        QByteArray("2\t2007-03-13 06:00\t30\tB\t\t\t\tN\r\n"));
     EXPECT_TRUE(f.dataToTGDForDate(QString("20991231")).isEmpty());
-    f.loadTGDData(line({ "2", "2007-03-14 06:00", "30", "C", "", "", "", "N" }), "20070314", false);
-    ASSERT_EQ(f.getFileData().size(), 1u);
+    EXPECT_EQ(load(lineWith({})).size(), 1u);
 }
 
 TEST_F(TGDFileTest, DerivesDisplayNamesAndColours)
 {
-    TGDFile f;
-    QByteArray bytes;
-    for (const char *ch : { "1,10", "6,61", "Channel 31", "33" })
-        bytes += line({ ch, "2007-03-12 06:00", "30", "T", "", "", "", "N" });
-    f.loadTGDData(bytes, "20070312", false);
-    const auto &d = f.getFileData();
+    const TGDEntryList &d = load(lineWith({ { 0, "1,10" } }) + lineWith({ { 0, "6,61" } })
+        + lineWith({ { 0, "Channel 31" } }) + lineWith({ { 0, "33" } }));
     EXPECT_EQ(d[0]->dispChannelString, "TEN");
     EXPECT_EQ(d[0]->dispChannelColour, TGDEntry::Colour::Green);
     EXPECT_EQ(d[1]->dispChannelString, "Prime/Southern Cross");
     EXPECT_EQ(d[2]->dispChannelString, "Channel 31");
     EXPECT_EQ(d[2]->dispChannelColour, TGDEntry::Colour::Red);
     EXPECT_EQ(d[3]->dispChannel, "SBS News");
-
     Settings::setValue("provider", "UK");
     f.fixData();
     EXPECT_EQ(d[2]->dispChannelColour, TGDEntry::Colour::Green);
@@ -121,30 +119,24 @@ TEST_F(TGDFileTest, DerivesDisplayNamesAndColours)
 
 TEST_F(TGDFileTest, DerivesTimesInLocalTime)
 {
-    TGDFile f;
-    QByteArray bytes = line({ "2", "2007-03-12 23:30", "45", "Late", "", "", "", "N" })
-        + line({ "2", "not a time", "45", "Broken", "", "", "", "N" })
-        + line({ "2", "2007-02-30 10:00", "45", "No such day", "", "", "", "N" })
-        // Sydney leaves daylight saving at 03:00 on 2007-03-25.
-        + line({ "2", "2007-03-25 01:30", "120", "Across the change", "", "", "", "N" });
-    f.loadTGDData(bytes, "20070312", false);
-    const auto &d = f.getFileData();
+    // Sydney leaves daylight saving at 03:00 on 2007-03-25.
+    const TGDEntryList &d = load(lineWith({ { 1, "2007-03-12 23:30" }, { 2, "45" } })
+        + lineWith({ { 1, "2007-03-25 01:30" }, { 2, "120" } }));
     EXPECT_EQ(d[0]->startTime, "23:30");
-    EXPECT_EQ(d[0]->start.date(), QDate(2007, 3, 12));
-    EXPECT_EQ(d[0]->stop.date(), QDate(2007, 3, 13));
-    EXPECT_EQ(d[0]->stop.time(), QTime(0, 15));
-    for (int i : { 1, 2 }) {
-        EXPECT_FALSE(d[i]->start.isValid()) << i;
-        EXPECT_FALSE(d[i]->stop.isValid()) << i;
-        EXPECT_TRUE(d[i]->startTime.isEmpty()) << i;
-    }
-    EXPECT_EQ(d[3]->start.secsTo(d[3]->stop), 120 * 60);
-    EXPECT_EQ(d[3]->stop.time(), QTime(2, 30)); // two hours of real time, one hour back
+    EXPECT_EQ(d[0]->stop, QDateTime(QDate(2007, 3, 13), QTime(0, 15)));
+    EXPECT_EQ(d[1]->start.secsTo(d[1]->stop), 120 * 60);
+    EXPECT_EQ(d[1]->stop.time(), QTime(2, 30)); // two hours of real time, one hour back
+
+    // A programme made elsewhere with a start that does not parse has no times.
+    TGDEntry e = *d[0];
+    e.rawStart = "not a time";
+    TGDFile::fixEntry(e, false);
+    EXPECT_FALSE(e.start.isValid() || e.stop.isValid() || !e.startTime.isEmpty());
 }
 
 TEST_F(TGDFileTest, SplitsSubTitleAndCategory)
 {
-    struct Case {
+    const struct {
         const char *subAndCat, *sub, *cat;
     } cases[] = {
         { " [News]", " ", "News" },
@@ -157,46 +149,55 @@ TEST_F(TGDFileTest, SplitsSubTitleAndCategory)
         { "No category", "No category", "" },
         { "", "", "" },
     };
-    for (const Case &c : cases) {
-        TGDFile f;
-        f.loadTGDData(line({ "2", "2007-03-12 06:00", "30", "T", c.subAndCat, "", "", "N" }),
-            "20070312", false);
-        const TGDEntry &e = *f.getFileData()[0];
+    for (const auto &c : cases) {
+        const TGDEntry &e = *load(lineWith({ { 4, c.subAndCat } }))[0];
         EXPECT_EQ(e.sub, QString(c.sub)) << c.subAndCat;
         EXPECT_EQ(e.cat, QString(c.cat)) << c.subAndCat;
     }
 }
 
-TEST_F(TGDFileTest, RecordStateComesFromTheRecordFieldAndIsResetByLaterReads)
+TEST_F(TGDFileTest, OnlyTheRecordFieldsOwnFormsMarkAProgramme)
 {
-    TGDFile f;
-    QByteArray bytes;
-    for (const char *r : { "N", "Y", "-05 +10", "+03 -07", "Yes" })
-        bytes += line({ "2", "2007-03-12 06:00", "30", r, "", "", "", r });
-    f.loadTGDData(bytes, "20070312", false);
-    const auto &d = f.getFileData();
-    EXPECT_FALSE(d[0]->record);
-    EXPECT_FALSE(d[0]->extStart);
-    EXPECT_TRUE(d[1]->record);
-    EXPECT_FALSE(d[1]->extStart);
-    EXPECT_FALSE(d[1]->extStop);
-    EXPECT_TRUE(d[2]->record);
-    EXPECT_EQ(d[2]->extStart, 5);
-    EXPECT_EQ(d[2]->extStop, 10);
-    EXPECT_EQ(d[3]->extStart, -3);
-    EXPECT_EQ(d[3]->extStop, -7);
-    EXPECT_TRUE(d[4]->record);
+    const struct {
+        QString field;
+        bool record;
+        std::optional<int> extStart, extStop;
+        const char *written;
+    } cases[] = {
+        { "N", false, {}, {}, "N" },
+        { "Y", true, {}, {}, "Y" },
+        { "-05 +10", true, 5, 10, "-05 +10" },
+        { "+03 -07", true, -3, -7, "+03 -07" },
+        { "", false, {}, {}, "N" },
+        { QString(QChar(0)), false, {}, {}, "N" },
+        { "Yes", false, {}, {}, "N" },
+        { "y", false, {}, {}, "N" },
+        { "-5 +10", false, {}, {}, "N" },
+        { "-05 +1x", false, {}, {}, "N" },
+        { "-05_+10", false, {}, {}, "N" },
+        { "*05 +10", false, {}, {}, "N" },
+        { "-05 *10", false, {}, {}, "N" },
+        { "-05 +10 ", false, {}, {}, "N" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.field.toStdString());
+        const TGDEntry &e = *load(lineWith({ { 7, c.field } }))[0];
+        EXPECT_EQ(e.recordStatus, c.field);
+        EXPECT_EQ(e.record, c.record);
+        EXPECT_EQ(e.extStart, c.extStart);
+        EXPECT_EQ(e.extStop, c.extStop);
+        EXPECT_TRUE(
+            f.dataToTGDForDate(std::nullopt).endsWith(QByteArray("\t") + c.written + "\r\n"));
+    }
 
     // Marks made in memory are reset from the record field when another file is read
     // into the same list, and the channel colour is restored.
-    const TGDEntryPtr kept = d[0];
+    const TGDEntryPtr kept = load(lineWith({}))[0];
     kept->record = true;
     kept->dispChannelColour = TGDEntry::Colour::Plain;
-    f.loadTGDData(
-        line({ "2", "2007-03-13 06:00", "30", "Next", "", "", "", "N" }), "20070313", true);
+    f.loadTGDData(lineWith({ { 1, "2007-03-13 06:00" } }), "20070313", true);
     EXPECT_FALSE(kept->record);
     EXPECT_EQ(kept->dispChannelColour, TGDEntry::Colour::Green);
-    EXPECT_EQ(f.getFileData().size(), 6u);
 }
 
 TEST_F(TGDFileTest, RoundTripKeepsTheEightFieldsOfEveryLine)
@@ -207,17 +208,14 @@ TEST_F(TGDFileTest, RoundTripKeepsTheEightFieldsOfEveryLine)
     for (int m : { 0, 1, 9, 10, 99 })
         for (const char *form : { "-%1 +%2", "+%1 -%2", "-%1 -%2", "+%1 +%2" }) {
             const QString mm = QString::number(m).rightJustified(2, QLatin1Char('0'));
-            bytes += line({ "9", "2007-03-12 21:00", "60", "Form", " [Test]", "", "M",
-                QString(form).arg(mm, mm) });
+            bytes += lineWith({ { 7, QString(form).arg(mm, mm) } });
         }
-    bytes += line({ "9", "2007-03-12 22:00", "060", "Zero-led duration", "", "", "M", "Y" });
+    bytes += lineWith({ { 2, "060" }, { 7, "Y" } });
 
-    TGDFile f;
     const int count = f.loadTGDData(bytes, "20070312", false);
     const QByteArray written = f.dataToTGDForDate(QString("20070312"));
     EXPECT_EQ(written.count("\r\n"), count);
     EXPECT_EQ(written.count('\n'), count);
-
     const auto in = fieldsOf(bytes);
     const auto out = fieldsOf(written);
     ASSERT_EQ(in.size(), out.size());
@@ -225,13 +223,11 @@ TEST_F(TGDFileTest, RoundTripKeepsTheEightFieldsOfEveryLine)
         QByteArrayList expected = in[i];
         if (expected[2] == "060")
             expected[2] = "60";
-        // "-00 +00" is no extension at all: written as "Y".
-        if (expected[7] == "-00 +00" || expected[7] == "+00 -00" || expected[7] == "-00 -00"
-            || expected[7] == "+00 +00")
+        // Both extensions 0 is no extension at all: written as "Y".
+        if (expected[7].mid(1, 2) == "00" && expected[7].mid(5, 2) == "00")
             expected[7] = "Y";
         EXPECT_EQ(out[i], expected) << i;
     }
-
     // Writing what was written reads back to the same bytes.
     TGDFile again;
     again.loadTGDData(written, "20070312", false);
