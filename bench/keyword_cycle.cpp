@@ -144,7 +144,7 @@ int main(int argc, char **argv)
         "Heartbeat", "Dateline", "Insight", "Mythbusters", "Getaway", "Antiques", "Media Watch" };
     KeywordRules rules;
     for (int i = 0; i < 50; ++i) {
-        auto r = KeywordController::createBlankSeq();
+        auto r = createBlankSeq();
         r->keywords = QStringList { terms[i % terms.size()] };
         if (i % 3 == 1)
             r->keywords << (i % 2 ? ">19:30" : "<21:00");

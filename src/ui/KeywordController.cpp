@@ -1,53 +1,15 @@
 #include "ui/KeywordController.h"
 
-#include "base/FolderWalk.h"
-
 #include "base/Paths.h"
-#include "base/Settings.h"
 #include "base/SystemLog.h"
-#include "base/WholeFile.h"
-#include "guide/TGDFile.h"
-#include "guide/TGDFormat.h"
 #include "ui/KeywordFile.h"
-#include "ui/KeywordRuleTable.h"
-#include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <numeric>
 
 namespace
 {
-
-// Case- and diacritic-insensitive form: decomposed, combining marks dropped, case folded.
-QString fold(const QString &s)
-{
-    bool ascii = true;
-    for (QChar c : s)
-        if (c.unicode() >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
-        return s.toLower();
-    const QString d = s.normalized(QString::NormalizationForm_D);
-    QString out;
-    out.reserve(d.size());
-    for (QChar c : d) {
-        const QChar::Category cat = c.category();
-        if (cat == QChar::Mark_NonSpacing || cat == QChar::Mark_SpacingCombining
-            || cat == QChar::Mark_Enclosing)
-            continue;
-        out += c;
-    }
-    return out.toCaseFolded();
-}
 
 QString identityOf(const TGDEntry &e)
 {
@@ -106,14 +68,6 @@ QString KeywordController::outputPath() const
 void KeywordController::loadRules()
 {
     setSeqs(KeywordFile::read(keywordFilePath()));
-}
-
-KeywordRulePtr KeywordController::createBlankSeq()
-{
-    auto r = std::make_shared<KeywordRule>();
-    r->padStart = Settings::integer(QStringLiteral("keywordPadStart"));
-    r->padEnd = Settings::integer(QStringLiteral("keywordPadEnd"));
-    return r;
 }
 
 void KeywordController::setSeqs(const std::optional<KeywordRules> &seqs)
@@ -263,7 +217,7 @@ void KeywordController::editRule(
             change(*rule);
         }
         const auto it = std::find(seqs_.begin(), seqs_.end(), rule);
-        if (it != seqs_.end() && updateMatchesLocked(int(it - seqs_.begin()), false))
+        if (it != seqs_.end() && updateMatchesLocked(int(it - seqs_.begin())))
             scheduleKeywordFile();
         redisplayRules();
     });
@@ -294,9 +248,7 @@ void KeywordController::removeRules(const KeywordRules &rules)
         {
             QMutexLocker lock(&listMutex_);
             seqs_.erase(std::remove_if(seqs_.begin(), seqs_.end(),
-                            [&](const KeywordRulePtr &r) {
-                                return std::find(rules.begin(), rules.end(), r) != rules.end();
-                            }),
+                            [&](const KeywordRulePtr &r) { return containsRule(rules, r); }),
                 seqs_.end());
         }
         writeKeywordFile();
@@ -307,7 +259,7 @@ void KeywordController::removeRules(const KeywordRules &rules)
 void KeywordController::dropRules(const KeywordRules &copies, int row, const KeywordRules &moved)
 {
     submit([this, copies, row, moved] {
-        if (auto order = KeywordRuleTable::insertRules(seqs_, copies, row, moved)) {
+        if (auto order = insertRules(seqs_, copies, row, moved)) {
             QMutexLocker lock(&listMutex_);
             seqs_ = std::move(*order);
         }
@@ -384,289 +336,6 @@ void KeywordController::flushKeywordFile()
     endExclusive();
 }
 
-// ---- reading, sorting, writing ----------------------------------------------------
-
-void KeywordController::loadInData()
-{
-    beginExclusive();
-    loadInDataLocked();
-    sortDataLocked();
-    endExclusive();
-}
-
-bool KeywordController::loadInDataLocked()
-{
-    const QString folder = outputPath();
-    const int today = today_().toString(QStringLiteral("yyyyMMdd")).toInt();
-    TGDFile reader;
-    bool first = true;
-    bool ok = true;
-    loadedDays_.clear();
-    for (const QString &relative : walkSorted(folder)) {
-        const QString name = relative.section(QLatin1Char('/'), -1);
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        if (dot < 0 || name.mid(dot + 1) != QLatin1String("tgd"))
-            continue;
-        const QString day = name.left(dot);
-        if (today - tgd::leadingInt(day) > 2)
-            continue;
-        QFile file(folder + QLatin1Char('/') + relative);
-        int count = 0;
-        if (QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly)) {
-            count = reader.loadTGDData(file.readAll(), day, !first);
-            first = false;
-            loadedDays_.insert(day);
-            if (table_) {
-                table_->endSearch();
-                table_->reloadTable();
-            }
-        } else {
-            systemLog(QStringLiteral("cannot read ") + relative);
-            ok = false;
-        }
-        if (slc_)
-            slc_->setCount(count, day);
-    }
-    // With no day file at all the list is empty, not whatever the table showed last.
-    {
-        QMutexLocker lock(&listMutex_);
-        all_ = reader.getFileData();
-    }
-    ++generation_;
-    folded_.clear();
-    return ok;
-}
-
-void KeywordController::sortData()
-{
-    beginExclusive();
-    sortDataLocked();
-    endExclusive();
-}
-
-void KeywordController::sortDataLocked()
-{
-    struct Key {
-        const QString *channel;
-        qint64 start; // invalid start sorts first
-    };
-    std::vector<Key> keys(all_.size());
-    for (size_t i = 0; i < all_.size(); ++i)
-        keys[i] = { &all_[i]->channel,
-            all_[i]->start.isValid() ? all_[i]->start.toMSecsSinceEpoch()
-                                     : std::numeric_limits<qint64>::min() };
-    std::vector<size_t> order(all_.size());
-    std::iota(order.begin(), order.end(), size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const int c = keys[a].channel->compare(*keys[b].channel);
-        if (c != 0)
-            return c < 0;
-        return keys[a].start < keys[b].start;
-    });
-    TGDEntryList sorted;
-    sorted.reserve(all_.size());
-    for (size_t i : order)
-        sorted.push_back(all_[i]);
-    {
-        QMutexLocker lock(&listMutex_);
-        all_ = std::move(sorted);
-    }
-    ++generation_;
-    folded_.clear();
-}
-
-void KeywordController::writeOutData()
-{
-    writeOutDataChecked();
-}
-
-bool KeywordController::writeOutDataChecked()
-{
-    beginExclusive();
-    const bool ok = writeOutDataLocked();
-    // Everything in memory reaches the disk here, the rule file included: the upload and
-    // the exit call this.
-    if (keywordDirty_)
-        writeKeywordFile();
-    endExclusive();
-    return ok;
-}
-
-bool KeywordController::writeOutDataLocked()
-{
-    if (table_)
-        table_->setFileList(all_);
-    if (!slc_)
-        return true;
-    QHash<QString, TGDEntryList> byDay;
-    for (const TGDEntryPtr &e : all_)
-        byDay[e->fileNameDataIsFrom].push_back(e);
-    const QString folder = outputPath();
-    bool ok = true;
-    for (const GuideDayRowPtr &row : slc_->fileList()) {
-        const QVariant date = slc_->value(row, QStringLiteral("date"));
-        if (!date.isValid())
-            continue;
-        const QString day = flipName(date.toString());
-        // Only days read by the last load: before the first load, or for a file written
-        // since, there is nothing in memory that could replace the file's content.
-        if (!loadedDays_.contains(day))
-            continue;
-        const QString path = folder + QLatin1Char('/') + day + QStringLiteral(".tgd");
-        if (!QFileInfo(path).isFile())
-            continue;
-        if (!writeWholeFile(path, TGDFile::dataToTGD(byDay.value(day)))) {
-            systemLog(QStringLiteral("error writing ") + path);
-            ok = false;
-        }
-    }
-    return ok;
-}
-
-// ---- matching -----------------------------------------------------------------------
-
-const KeywordController::Folded &KeywordController::folded(size_t i)
-{
-    if (folded_.size() != all_.size())
-        folded_.assign(all_.size(), Folded {});
-    Folded &f = folded_[i];
-    const TGDEntry &e = *all_[i];
-    // Shared string data: an edited field no longer points at the folded copy's source.
-    if (f.srcTitle != e.title.constData() || f.srcSubAndCat != e.subAndCat.constData()
-        || f.srcRawStart != e.rawStart.constData() || f.srcChannel != e.channel.constData()) {
-        f.title = fold(e.title);
-        f.subAndCat = fold(e.subAndCat);
-        f.rawStart = fold(e.rawStart);
-        f.channel = fold(e.channel);
-        f.srcTitle = e.title.constData();
-        f.srcSubAndCat = e.subAndCat.constData();
-        f.srcRawStart = e.rawStart.constData();
-        f.srcChannel = e.channel.constData();
-    }
-    return f;
-}
-
-void KeywordController::updateMatches(int index)
-{
-    submit([this, index] {
-        if (updateMatchesLocked(index, false))
-            scheduleKeywordFile();
-    });
-}
-
-bool KeywordController::updateMatchesLocked(int index, bool inCycle)
-{
-    if (index < 0 || size_t(index) >= seqs_.size())
-        return false;
-    const KeywordRulePtr rule = seqs_[size_t(index)];
-    if (rule->keywords.isEmpty())
-        return false;
-    if (all_.empty()) {
-        loadInDataLocked();
-        sortDataLocked();
-    }
-
-    auto fourFields = [this](size_t i, const QString &term) {
-        if (term.isEmpty())
-            return false; // a term that folds to nothing is found nowhere
-        const Folded &f = folded(i);
-        return f.title.contains(term) || f.subAndCat.contains(term) || f.rawStart.contains(term)
-            || f.channel.contains(term);
-    };
-
-    std::vector<size_t> result;
-    bool narrowed = false;
-    for (const QString &keyword : rule->keywords) {
-        if (keyword.isEmpty())
-            continue;
-        std::function<bool(size_t)> keep;
-        if (rule->exact) {
-            keep = [&](size_t i) { return all_[i]->title == keyword; };
-        } else if (keyword.size() > 1 && keyword.startsWith(QLatin1Char('<'))) {
-            const QString bound = keyword.mid(1);
-            keep = [this, bound](size_t i) {
-                const QString &t = all_[i]->startTime;
-                return !t.isEmpty() && t.compare(bound) <= 0;
-            };
-        } else if (keyword.size() > 1 && keyword.startsWith(QLatin1Char('>'))) {
-            const QString bound = keyword.mid(1);
-            keep = [this, bound](size_t i) {
-                const QString &t = all_[i]->startTime;
-                return !t.isEmpty() && t.compare(bound) >= 0;
-            };
-        } else {
-            const QString term = fold(keyword);
-            keep = [&fourFields, term](size_t i) { return fourFields(i, term); };
-        }
-        std::vector<size_t> next;
-        if (!narrowed) {
-            for (size_t i = 0; i < all_.size(); ++i)
-                if (keep(i))
-                    next.push_back(i);
-        } else {
-            for (size_t i : result)
-                if (keep(i))
-                    next.push_back(i);
-        }
-        result = std::move(next);
-        narrowed = true;
-    }
-
-    for (const QString &negative : rule->negatives) {
-        if (negative.isEmpty())
-            continue;
-        std::function<bool(size_t)> drop;
-        if (negative.size() > 1 && negative.startsWith(QLatin1Char('<'))) {
-            const QString bound = negative.mid(1);
-            drop = [this, bound](size_t i) {
-                const QString &t = all_[i]->startTime;
-                return !t.isEmpty() && t.compare(bound) < 0;
-            };
-        } else if (negative.size() > 1 && negative.startsWith(QLatin1Char('>'))) {
-            const QString bound = negative.mid(1);
-            drop = [this, bound](size_t i) {
-                const QString &t = all_[i]->startTime;
-                return !t.isEmpty() && t.compare(bound) > 0;
-            };
-        } else {
-            const QString term = fold(negative);
-            drop = [&fourFields, term](size_t i) { return fourFields(i, term); };
-        }
-        result.erase(std::remove_if(result.begin(), result.end(), drop), result.end());
-    }
-
-    TGDEntryList matches;
-    matches.reserve(result.size());
-    for (size_t i : result) {
-        // The plain name: the colour is the only difference from the styled one.
-        all_[i]->dispChannelColour = TGDEntry::Colour::Plain;
-        matches.push_back(all_[i]);
-    }
-    {
-        QMutexLocker lock(&listMutex_);
-        rule->numberMatches = int(matches.size());
-        rule->matches = matches;
-    }
-    if (rule->autoRecord.value_or(false))
-        setRecord(true, matches, rule->padStart, rule->padEnd);
-    if (table_) {
-        table_->setFileList(std::move(matches));
-        table_->reloadTable();
-    }
-    (void)inCycle;
-    return true;
-}
-
-void KeywordController::setRecord(bool record, const TGDEntryList &matches,
-    std::optional<int> padStart, std::optional<int> padEnd)
-{
-    for (const TGDEntryPtr &e : matches) {
-        e->record = record;
-        e->extStart = padStart.value_or(0);
-        e->extStop = padEnd.value_or(0);
-    }
-}
-
 void KeywordController::writeKeywordFile()
 {
     // Whatever happens, this is the latest the rules can be stored; a failed write is not
@@ -674,11 +343,6 @@ void KeywordController::writeKeywordFile()
     keywordDirty_ = false;
     if (!KeywordFile::write(keywordFilePath(), seqs_))
         systemLog(QStringLiteral("error writing keyword file"));
-}
-
-QString KeywordController::flipName(const QString &date)
-{
-    return SourceListController::flipName(date);
 }
 
 // ---- the cycle ----------------------------------------------------------------------
@@ -707,7 +371,7 @@ bool KeywordController::runReloadCycle(const QString &mode)
     // leaves the same file.
     bool anyRun = false;
     for (size_t i = 0; i < seqs_.size(); ++i)
-        anyRun = updateMatchesLocked(int(i), true) || anyRun;
+        anyRun = updateMatchesLocked(int(i)) || anyRun;
     if (anyRun || keywordDirty_)
         writeKeywordFile();
     ui_.run([this] {

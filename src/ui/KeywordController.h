@@ -4,6 +4,7 @@
 #include "base/UiQueue.h"
 #include "guide/TGDEntry.h"
 #include "ui/KeywordRule.h"
+#include "ui/RuleTableLink.h"
 
 #include <QDate>
 #include <QHash>
@@ -21,16 +22,8 @@
 #include <unordered_set>
 
 class SourceListController;
+class StatusLog;
 class TGDPickerController;
-
-// The window's side of the keyword rules. Called on the UI thread only, in request order.
-class KeywordViews
-{
-public:
-    virtual ~KeywordViews() = default;
-    virtual void showSpinner(bool on) = 0;
-    virtual void reloadRuleTable() = 0;
-};
 
 // The "Now on" list's refresh.
 class NowOnRefresher
@@ -50,7 +43,7 @@ public:
 // not freeze the window). Queued edits are carried out before the running cycle ends; a
 // record edit aimed at a programme the cycle has since re-read lands on the re-read copy
 // (same day, channel, start and title). View changes go to the UI thread in order.
-class KeywordController : public QObject, public KeywordStore
+class KeywordController : public QObject, public KeywordStore, public RuleListEditor
 {
     Q_OBJECT
 public:
@@ -60,6 +53,8 @@ public:
 
     void setViews(KeywordViews *views) { views_ = views; }
     void setNowOn(NowOnRefresher *noc) { noc_ = noc; }
+    // Where a day file left alone for want of a readable line is reported.
+    void setStatusLog(StatusLog *log) { log_ = log; }
     // The day that counts as today for which day files are read (tests).
     void setToday(std::function<QDate()> today) { today_ = std::move(today); }
 
@@ -70,8 +65,6 @@ public:
     void loadRules();
     QString keywordFilePath() const;
 
-    // A new rule with the defaults, its paddings from "keywordPadStart"/"keywordPadEnd".
-    static KeywordRulePtr createBlankSeq();
     // The rule list becomes these rules (none: empty); the same list changes nothing.
     void setSeqs(const std::optional<KeywordRules> &seqs);
     KeywordRules giveSeqs() const;
@@ -103,18 +96,13 @@ public:
     // Changes a rule, then runs its match run and redisplays the rule table.
     void editRule(const KeywordRulePtr &rule, std::function<void(KeywordRule &)> change);
 
-    // The rule table's changes to the rule list; each is carried out now or queued behind a
-    // running cycle, and redisplays the rule table.
-    // Stores `value` under the rule key `key`, then runs the rule's match run.
-    void setRuleValue(const KeywordRulePtr &rule, const QString &key, const QVariant &value);
-    // Appends `rule` (not stored until the next match run or deletion).
-    void appendRule(const KeywordRulePtr &rule);
-    // Removes exactly these rules (by identity) and stores the rule file at once.
-    void removeRules(const KeywordRules &rules);
-    // Inserts `copies` at `row`, then removes `moved` by identity. Not stored.
-    void dropRules(const KeywordRules &copies, int row, const KeywordRules &moved);
-    // The rules with a copy of each one's values, taken at one moment (any thread).
-    std::vector<std::pair<KeywordRulePtr, KeywordRule>> ruleSnapshot() const;
+    // RuleListEditor: the rule table's changes to the rule list.
+    void setRuleValue(
+        const KeywordRulePtr &rule, const QString &key, const QVariant &value) override;
+    void appendRule(const KeywordRulePtr &rule) override;
+    void removeRules(const KeywordRules &rules) override;
+    void dropRules(const KeywordRules &copies, int row, const KeywordRules &moved) override;
+    std::vector<std::pair<KeywordRulePtr, KeywordRule>> ruleSnapshot() const override;
 
     // The rule file is stored this long after the last change asks for it, off the
     // asking thread; writeOutData, flushKeywordFile and destruction store it at once.
@@ -139,10 +127,11 @@ private:
     void drainPending();
 
     bool loadInDataLocked();
+    void reportLeftAlone(const QString &relative);
     void sortDataLocked();
     bool writeOutDataLocked();
     // Answers whether the rule had keywords (so the rule file is to be written).
-    bool updateMatchesLocked(int index, bool inCycle);
+    bool updateMatchesLocked(int index);
     void writeKeywordFile();
     // Asks for the rule file to be stored after the settle delay (in the exclusive section).
     void scheduleKeywordFile();
@@ -156,6 +145,7 @@ private:
     TGDPickerController *table_;
     KeywordViews *views_ = nullptr;
     NowOnRefresher *noc_ = nullptr;
+    StatusLog *log_ = nullptr;
     std::function<QDate()> today_;
     QString currentOutputFolder_ = QStringLiteral("output");
 

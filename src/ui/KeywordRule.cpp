@@ -1,5 +1,10 @@
 #include "ui/KeywordRule.h"
 
+#include "base/Settings.h"
+
+#include <algorithm>
+#include <unordered_set>
+
 const QStringList &KeywordRule::keys()
 {
     static const QStringList k = { "Keywords", "Negatives", "NumberMatches", "Exact", "padStart",
@@ -66,4 +71,47 @@ bool KeywordRule::setValue(const QString &key, const QVariant &v)
     else
         return false;
     return true;
+}
+
+bool containsRule(const KeywordRules &rules, const KeywordRulePtr &rule)
+{
+    return std::find(rules.begin(), rules.end(), rule) != rules.end();
+}
+
+KeywordRulePtr createBlankSeq()
+{
+    auto r = std::make_shared<KeywordRule>();
+    r->padStart = Settings::integer(QStringLiteral("keywordPadStart"));
+    r->padEnd = Settings::integer(QStringLiteral("keywordPadEnd"));
+    return r;
+}
+
+std::optional<KeywordRules> insertRules(
+    const KeywordRules &seqs, const KeywordRules &copies, int row, const KeywordRules &moved)
+{
+    if (row < 0 || size_t(row) > seqs.size())
+        return std::nullopt;
+    KeywordRules out = seqs;
+    out.insert(out.begin() + row, copies.begin(), copies.end());
+    out.erase(std::remove_if(out.begin(), out.end(),
+                  [&](const KeywordRulePtr &r) { return containsRule(moved, r); }),
+        out.end());
+    return out;
+}
+
+TGDEntryList matchesOf(const std::vector<const KeywordRule *> &rules)
+{
+    TGDEntryList list;
+    for (const KeywordRule *rule : rules) {
+        if (!rule->matches)
+            continue;
+        std::unordered_set<const TGDEntry *> these;
+        for (const TGDEntryPtr &e : *rule->matches)
+            these.insert(e.get());
+        list.erase(std::remove_if(list.begin(), list.end(),
+                       [&](const TGDEntryPtr &e) { return these.count(e.get()) > 0; }),
+            list.end());
+        list.insert(list.end(), rule->matches->begin(), rule->matches->end());
+    }
+    return list;
 }

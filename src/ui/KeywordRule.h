@@ -31,3 +31,15 @@ struct KeywordRule {
 
 using KeywordRulePtr = std::shared_ptr<KeywordRule>;
 using KeywordRules = std::vector<KeywordRulePtr>;
+
+// Whether `rules` holds this very rule (identity, not content).
+bool containsRule(const KeywordRules &rules, const KeywordRulePtr &rule);
+// A new rule with the defaults, its paddings from "keywordPadStart"/"keywordPadEnd".
+KeywordRulePtr createBlankSeq();
+// `seqs` with `copies` inserted at `row` and then `moved` removed by identity; nothing
+// when the row lies outside 0..size.
+std::optional<KeywordRules> insertRules(
+    const KeywordRules &seqs, const KeywordRules &copies, int row, const KeywordRules &moved);
+// The programmes of these rules: each rule's matches replace any earlier occurrence, so a
+// shared programme appears once, where the last rule has it.
+TGDEntryList matchesOf(const std::vector<const KeywordRule *> &rules);

@@ -4,21 +4,12 @@
 #include "ui/TGDPickerController.h"
 
 #include <algorithm>
-#include <unordered_set>
 
-namespace
-{
-bool holds(const KeywordRules &rules, const KeywordRulePtr &rule)
-{
-    return std::find(rules.begin(), rules.end(), rule) != rules.end();
-}
-} // namespace
-
-KeywordRuleTable::KeywordRuleTable(KeywordController *kwc, TGDPickerController *table)
-    : kwc_(kwc)
+KeywordRuleTable::KeywordRuleTable(RuleListEditor *editor, TGDPickerController *table)
+    : editor_(editor)
     , table_(table)
 {
-    rows_ = kwc_->ruleSnapshot();
+    rows_ = editor_->ruleSnapshot();
 }
 
 QVariant KeywordRuleTable::objectValue(const QString &column, int row) const
@@ -43,7 +34,7 @@ void KeywordRuleTable::setObjectValue(const QVariant &value, const QString &colu
     // Shown at once even when the controller has to queue the edit behind a cycle.
     if (!shown.setValue(column, value))
         return;
-    kwc_->setRuleValue(rule, column, value);
+    editor_->setRuleValue(rule, column, value);
 }
 
 void KeywordRuleTable::selectionDidChange(const std::vector<int> &rows)
@@ -52,7 +43,7 @@ void KeywordRuleTable::selectionDidChange(const std::vector<int> &rows)
     std::sort(sorted.begin(), sorted.end());
     selected_.clear();
     for (int row : sorted)
-        if (KeywordRulePtr r = ruleAt(row); r && !holds(selected_, r))
+        if (KeywordRulePtr r = ruleAt(row); r && !containsRule(selected_, r))
             selected_.push_back(r);
     showSelectedMatches();
 }
@@ -61,7 +52,7 @@ std::vector<int> KeywordRuleTable::selectedRows() const
 {
     std::vector<int> rows;
     for (size_t i = 0; i < rows_.size(); ++i)
-        if (holds(selected_, rows_[i].first))
+        if (containsRule(selected_, rows_[i].first))
             rows.push_back(int(i));
     return rows;
 }
@@ -77,28 +68,11 @@ void KeywordRuleTable::showSelectedMatches()
     }
 }
 
-TGDEntryList KeywordRuleTable::matchesOf(const std::vector<const KeywordRule *> &rules)
-{
-    TGDEntryList list;
-    for (const KeywordRule *rule : rules) {
-        if (!rule->matches)
-            continue;
-        std::unordered_set<const TGDEntry *> these;
-        for (const TGDEntryPtr &e : *rule->matches)
-            these.insert(e.get());
-        list.erase(std::remove_if(list.begin(), list.end(),
-                       [&](const TGDEntryPtr &e) { return these.count(e.get()) > 0; }),
-            list.end());
-        list.insert(list.end(), rule->matches->begin(), rule->matches->end());
-    }
-    return list;
-}
-
 void KeywordRuleTable::addBlankRecord()
 {
-    const KeywordRulePtr rule = KeywordController::createBlankSeq();
+    const KeywordRulePtr rule = createBlankSeq();
     rows_.emplace_back(rule, *rule);
-    kwc_->appendRule(rule);
+    editor_->appendRule(rule);
     redisplay();
 }
 
@@ -119,12 +93,12 @@ void KeywordRuleTable::deleteRecord()
         if (!remove)
             return;
         rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
-                        [&](const auto &row) { return holds(victims, row.first); }),
+                        [&](const auto &row) { return containsRule(victims, row.first); }),
             rows_.end());
         selected_.erase(std::remove_if(selected_.begin(), selected_.end(),
-                            [&](const KeywordRulePtr &r) { return holds(victims, r); }),
+                            [&](const KeywordRulePtr &r) { return containsRule(victims, r); }),
             selected_.end());
-        kwc_->removeRules(victims);
+        editor_->removeRules(victims);
         redisplay();
     };
     if (view_)
@@ -174,24 +148,11 @@ bool KeywordRuleTable::acceptDrop(const QByteArray &payload, int row, RuleDragSo
         rows.emplace_back(r, it != rows_.end() ? it->second : *r);
     }
     rows_ = std::move(rows);
-    kwc_->dropRules(*copies, row, moved);
+    editor_->dropRules(*copies, row, moved);
     selected_ = *copies;
     redisplay();
     showSelectedMatches();
     return true;
-}
-
-std::optional<KeywordRules> KeywordRuleTable::insertRules(
-    const KeywordRules &seqs, const KeywordRules &copies, int row, const KeywordRules &moved)
-{
-    if (row < 0 || size_t(row) > seqs.size())
-        return std::nullopt;
-    KeywordRules out = seqs;
-    out.insert(out.begin() + row, copies.begin(), copies.end());
-    out.erase(std::remove_if(
-                  out.begin(), out.end(), [&](const KeywordRulePtr &r) { return holds(moved, r); }),
-        out.end());
-    return out;
 }
 
 void KeywordRuleTable::showSpinner(bool on)
@@ -204,7 +165,7 @@ void KeywordRuleTable::reloadRuleTable()
 {
     // A selected rule not in the list yet (a drop queued behind a cycle) stays selected,
     // to be shown once the controller has it.
-    rows_ = kwc_->ruleSnapshot();
+    rows_ = editor_->ruleSnapshot();
     redisplay();
 }
 

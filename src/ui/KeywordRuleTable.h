@@ -1,14 +1,13 @@
 #pragma once
 
 #include "guide/TGDEntry.h"
-#include "ui/KeywordController.h"
 #include "ui/KeywordRule.h"
+#include "ui/RuleTableLink.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <functional>
-#include <optional>
 #include <vector>
 
 class TGDPickerController;
@@ -41,13 +40,13 @@ enum class RuleDragSource { Outside, ThisTable, OtherView };
 
 // The keyword rule table: rows are the rules in order, a column's identifier is the rule
 // key it shows. Lives on the UI thread and works on a snapshot of the rules that the
-// controller refreshes (reloadRuleTable); every change goes to the controller, which
-// carries it out in its exclusive section, so an edit during a reload cycle waits for the
-// cycle instead of being lost. Rows are remembered by identity, not by index.
+// rules' owner refreshes (reloadRuleTable); every change goes to the owner, which carries
+// it out in its exclusive section, so an edit during a reload cycle waits for the cycle
+// instead of being lost. Rows are remembered by identity, not by index.
 class KeywordRuleTable : public KeywordViews
 {
 public:
-    KeywordRuleTable(KeywordController *kwc, TGDPickerController *table);
+    KeywordRuleTable(RuleListEditor *editor, TGDPickerController *table);
 
     void setView(RuleTableView *view) { view_ = view; }
 
@@ -74,19 +73,11 @@ public:
     void showSpinner(bool on) override;
     void reloadRuleTable() override;
 
-    // The programmes of these rules: each rule's matches replace any earlier occurrence,
-    // so a shared programme appears once, where the last rule has it.
-    static TGDEntryList matchesOf(const std::vector<const KeywordRule *> &rules);
-    // `seqs` with `copies` inserted at `row` and then `moved` removed by identity; nothing
-    // when the row lies outside 0..size.
-    static std::optional<KeywordRules> insertRules(
-        const KeywordRules &seqs, const KeywordRules &copies, int row, const KeywordRules &moved);
-
 private:
     void showSelectedMatches();
     void redisplay();
 
-    KeywordController *kwc_;
+    RuleListEditor *editor_;
     TGDPickerController *table_;
     RuleTableView *view_ = nullptr;
     std::vector<std::pair<KeywordRulePtr, KeywordRule>> rows_;

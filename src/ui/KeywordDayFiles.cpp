@@ -1,0 +1,176 @@
+#include "ui/KeywordController.h"
+
+#include "base/FolderWalk.h"
+#include "base/Paths.h"
+#include "base/StatusLog.h"
+#include "base/SystemLog.h"
+#include "base/WholeFile.h"
+#include "guide/TGDFile.h"
+#include "guide/TGDFormat.h"
+#include "ui/SourceListController.h"
+#include "ui/TGDPickerController.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <numeric>
+
+// The day files: reading them into the full list, sorting it, and writing the record marks
+// back. All of it runs in the exclusive section.
+
+void KeywordController::reportLeftAlone(const QString &relative)
+{
+    const QString line = relative + QStringLiteral(" holds no programme line; left as it is.");
+    if (log_)
+        log_->printStatus(line + QLatin1Char('\n'));
+    else
+        systemLog(line);
+}
+
+void KeywordController::loadInData()
+{
+    beginExclusive();
+    loadInDataLocked();
+    sortDataLocked();
+    endExclusive();
+}
+
+bool KeywordController::loadInDataLocked()
+{
+    const QString folder = outputPath();
+    const int today = today_().toString(QStringLiteral("yyyyMMdd")).toInt();
+    TGDFile reader;
+    bool first = true;
+    bool ok = true;
+    loadedDays_.clear();
+    for (const QString &relative : walkSorted(folder)) {
+        const QString name = relative.section(QLatin1Char('/'), -1);
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        if (dot < 0 || name.mid(dot + 1) != QLatin1String("tgd"))
+            continue;
+        const QString day = name.left(dot);
+        if (today - tgd::leadingInt(day) > 2)
+            continue;
+        QFile file(folder + QLatin1Char('/') + relative);
+        int count = 0;
+        if (QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            count = reader.loadTGDData(bytes, day, !first);
+            first = false;
+            // Writing back a file without one programme line would empty it: what the
+            // reader could not understand is left as it is.
+            if (count > 0 || bytes.isEmpty())
+                loadedDays_.insert(day);
+            else
+                reportLeftAlone(relative);
+            if (table_) {
+                table_->endSearch();
+                table_->reloadTable();
+            }
+        } else {
+            systemLog(QStringLiteral("cannot read ") + relative);
+            ok = false;
+        }
+        if (slc_)
+            slc_->setCount(count, day);
+    }
+    // With no day file at all the list is empty, not whatever the table showed last.
+    {
+        QMutexLocker lock(&listMutex_);
+        all_ = reader.getFileData();
+    }
+    ++generation_;
+    folded_.clear();
+    return ok;
+}
+
+void KeywordController::sortData()
+{
+    beginExclusive();
+    sortDataLocked();
+    endExclusive();
+}
+
+void KeywordController::sortDataLocked()
+{
+    struct Key {
+        const QString *channel;
+        qint64 start; // invalid start sorts first
+    };
+    std::vector<Key> keys(all_.size());
+    for (size_t i = 0; i < all_.size(); ++i)
+        keys[i] = { &all_[i]->channel,
+            all_[i]->start.isValid() ? all_[i]->start.toMSecsSinceEpoch()
+                                     : std::numeric_limits<qint64>::min() };
+    std::vector<size_t> order(all_.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const int c = keys[a].channel->compare(*keys[b].channel);
+        if (c != 0)
+            return c < 0;
+        return keys[a].start < keys[b].start;
+    });
+    TGDEntryList sorted;
+    sorted.reserve(all_.size());
+    for (size_t i : order)
+        sorted.push_back(all_[i]);
+    {
+        QMutexLocker lock(&listMutex_);
+        all_ = std::move(sorted);
+    }
+    ++generation_;
+    folded_.clear();
+}
+
+void KeywordController::writeOutData()
+{
+    writeOutDataChecked();
+}
+
+bool KeywordController::writeOutDataChecked()
+{
+    beginExclusive();
+    const bool ok = writeOutDataLocked();
+    // Everything in memory reaches the disk here, the rule file included: the upload and
+    // the exit call this.
+    if (keywordDirty_)
+        writeKeywordFile();
+    endExclusive();
+    return ok;
+}
+
+bool KeywordController::writeOutDataLocked()
+{
+    if (table_)
+        table_->setFileList(all_);
+    if (!slc_)
+        return true;
+    QHash<QString, TGDEntryList> byDay;
+    for (const TGDEntryPtr &e : all_)
+        byDay[e->fileNameDataIsFrom].push_back(e);
+    const QString folder = outputPath();
+    bool ok = true;
+    for (const GuideDayRowPtr &row : slc_->fileList()) {
+        const QVariant date = slc_->value(row, QStringLiteral("date"));
+        if (!date.isValid())
+            continue;
+        const QString day = flipName(date.toString());
+        // Only days read by the last load: before the first load, or for a file written
+        // since, there is nothing in memory that could replace the file's content.
+        if (!loadedDays_.contains(day))
+            continue;
+        const QString path = folder + QLatin1Char('/') + day + QStringLiteral(".tgd");
+        if (!QFileInfo(path).isFile())
+            continue;
+        if (!writeWholeFile(path, TGDFile::dataToTGD(byDay.value(day)))) {
+            systemLog(QStringLiteral("error writing ") + path);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+QString KeywordController::flipName(const QString &date)
+{
+    return SourceListController::flipName(date);
+}
