@@ -24,7 +24,7 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!options.error.isEmpty()) {
-        err << "pallaro: " << options.error << "\n" << commandLineHelp();
+        err << "pallaro: " << options.error << " (see pallaro --help)\n";
         return 2;
     }
     if (options.help) {

@@ -8,55 +8,97 @@
 #include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTextStream>
 #include <cstdio>
 
+namespace
+{
+
+// The option as the user typed it, for messages ("-headles", "--bogus").
+QString typed(const QString &name, const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        const QString option = argument.section(QLatin1Char('='), 0, 0);
+        const int dashes = option.startsWith(QLatin1String("--")) ? 2
+            : option.startsWith(QLatin1Char('-'))                 ? 1
+                                                                  : 0;
+        if (dashes > 0 && option.mid(dashes) == name)
+            return option;
+    }
+    return QStringLiteral("--") + name;
+}
+
+// Why QCommandLineParser refused the arguments, in this program's words.
+QString refusal(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    if (!parser.unknownOptionNames().isEmpty())
+        return QStringLiteral("unknown option: ")
+            + typed(parser.unknownOptionNames().first(), arguments);
+    // The parser's other refusal is an option that takes a value given last, without one.
+    const QString last = arguments.size() > 1 ? arguments.last() : QString();
+    if (last == QLatin1String("--convert"))
+        return QStringLiteral("--convert needs XMLTV_FILE and OUTPUT_FOLDER");
+    if (last.startsWith(QLatin1Char('-')) && !last.contains(QLatin1Char('=')))
+        return last + QStringLiteral(" needs a value");
+    return parser.errorText();
+}
+
+} // namespace
+
 CommandLineOptions parseCommandLine(const QStringList &arguments)
 {
+    const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
+    const QCommandLineOption headless(QStringLiteral("headless"));
+    const QCommandLineOption reload(QStringLiteral("reload"));
+    const QCommandLineOption download(QStringLiteral("download"));
+    const QCommandLineOption get(QStringLiteral("get"), QString(), QStringLiteral("KEY"));
+    const QCommandLineOption set(QStringLiteral("set"), QString(), QStringLiteral("KEY=VALUE"));
+    // --convert takes two values; the second arrives as the one positional argument.
+    const QCommandLineOption convert(
+        QStringLiteral("convert"), QString(), QStringLiteral("XMLTV_FILE"));
+    const QCommandLineOption xml(QStringLiteral("xml"));
+    const QCommandLineOption upload(QStringLiteral("upload"));
+    const QCommandLineOption pvrSim(QStringLiteral("pvr-sim"), QString(), QStringLiteral("FOLDER"));
+
+    QCommandLineParser parser;
+    // "-headless" is a mistake, not the letters h, e, a, ...
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim });
+
     CommandLineOptions o;
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &a = arguments.at(i);
-        auto next = [&](const QString &name) -> std::optional<QString> {
-            if (i + 1 >= arguments.size()) {
-                o.error = name + QStringLiteral(" needs a value");
-                return std::nullopt;
-            }
-            return arguments.at(++i);
-        };
-        if (a == QLatin1String("--help") || a == QLatin1String("-h"))
-            o.help = true;
-        else if (a == QLatin1String("--headless"))
-            o.headless = true;
-        else if (a == QLatin1String("--reload"))
-            o.reload = true;
-        else if (a == QLatin1String("--download"))
-            o.download = true;
-        else if (a == QLatin1String("--get"))
-            o.getKey = next(a);
-        else if (a == QLatin1String("--set"))
-            o.setAssignment = next(a);
-        else if (a == QLatin1String("--convert")) {
-            if (i + 2 >= arguments.size()) {
-                o.error = a + QStringLiteral(" needs XMLTV_FILE and OUTPUT_FOLDER");
-            } else {
-                o.convert = QStringList{arguments.at(i + 1), arguments.at(i + 2)};
-                i += 2;
-            }
-        } else if (a == QLatin1String("--xml"))
-            o.convertXml = true;
-        else if (a == QLatin1String("--upload"))
-            o.upload = true;
-        else if (a == QLatin1String("--pvr-sim"))
-            o.pvrSimFolder = next(a);
-        else
-            o.error = QStringLiteral("unknown option: ") + a;
-        if (!o.error.isEmpty())
-            break;
+    if (!parser.parse(arguments)) {
+        o.error = refusal(parser, arguments);
+        return o;
     }
-    if (o.convertXml && !o.convert && o.error.isEmpty())
+    auto value = [&](const QCommandLineOption &option) -> std::optional<QString> {
+        if (!parser.isSet(option))
+            return std::nullopt;
+        return parser.value(option);
+    };
+    o.help = parser.isSet(help);
+    o.headless = parser.isSet(headless);
+    o.reload = parser.isSet(reload);
+    o.download = parser.isSet(download);
+    o.getKey = value(get);
+    o.setAssignment = value(set);
+    o.convertXml = parser.isSet(xml);
+    o.upload = parser.isSet(upload);
+    o.pvrSimFolder = value(pvrSim);
+
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(convert)) {
+        if (positional.size() == 1)
+            o.convert = QStringList { parser.value(convert), positional.first() };
+        else
+            o.error = QStringLiteral("--convert needs XMLTV_FILE and OUTPUT_FOLDER");
+    } else if (!positional.isEmpty()) {
+        o.error = QStringLiteral("unexpected argument: ") + positional.first();
+    } else if (o.convertXml) {
         o.error = QStringLiteral("--xml goes with --convert");
+    }
     return o;
 }
 
@@ -87,7 +129,7 @@ QString commandLineHelp()
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-           && !o.convert && !o.upload && o.error.isEmpty();
+        && !o.convert && !o.upload && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -151,7 +193,7 @@ int runHeadless(const CommandLineOptions &options)
     if (options.download) {
         QEventLoop loop;
         QObject::connect(&controller, &EPGController::fetchFinished, &loop,
-                         [&](bool succeeded) { loop.exit(succeeded ? 0 : 1); });
+            [&](bool succeeded) { loop.exit(succeeded ? 0 : 1); });
         controller.fetchEPG();
         if (loop.exec() != 0)
             status = 1;
