@@ -24,7 +24,8 @@ void setFtpDataWriter(FtpDataWriter writer);
 // Uploads one local file to an FTP server named by a URL: login, change to the URL's
 // folder, active-mode STOR under "<name>.tmp", then DELE the old file and rename the new one.
 // A new object is made for each file; each publish() is one complete exchange on the
-// calling thread. Diagnostics go to the system log; the password never does.
+// calling thread. Diagnostics go to the system log; the password never does. A server that
+// keeps sending login messages past the reply limit (or 100 pieces) fails the file.
 class PublishPicture
 {
 public:
