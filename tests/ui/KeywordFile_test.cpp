@@ -1,3 +1,5 @@
+#include "app/EPGController.h"
+#include "base/StatusLog.h"
 #include "support/TempHome.h"
 #include "ui/KeywordFile.h"
 
@@ -186,6 +188,18 @@ TEST_F(KeywordFileTest, AnUnreadableFileIsKeptAsideAndReported)
     EXPECT_FALSE(KeywordFile::read(rulePath()));
     EXPECT_EQ(log.lines().size(), 1);
     EXPECT_TRUE(QFileInfo::exists(rulePath() + ".bad.3"));
+}
+
+TEST_F(KeywordFileTest, TheApplicationTellsOfASetAsideFileInItsStatusLog)
+{
+    StatusLog log;
+    {
+        EPGController controller(&log);
+        ASSERT_TRUE(writeFile(rulePath(), "garbage"));
+        EXPECT_FALSE(KeywordFile::read(rulePath()));
+    }
+    KeywordFile::setReportSink({});
+    EXPECT_TRUE(log.text().contains("\"Keywords.plist.bad\"")) << log.text().toStdString();
 }
 
 // Values of the wrong type fall back to the defaults, field by field; items that are no
