@@ -208,6 +208,11 @@ TEST_F(KeywordTest, ADayFileWithoutAProgrammeLineIsLeftAsItIs)
         EXPECT_EQ(slc.fileList().back()->fileCount, 0);
         EXPECT_EQ(log.text().count("20070319.tgd holds no programme line; left as it is.\n"), 1);
     }
+    // Without a status log the line goes to the system log.
+    kwc->setStatusLog(nullptr);
+    SystemLogCapture logs;
+    ASSERT_TRUE(reload());
+    EXPECT_TRUE(logs.lines().contains("20070319.tgd holds no programme line; left as it is."));
     // An empty file says nothing and stays empty.
     ASSERT_TRUE(writeFile(dayFile("20070319"), {}));
     log.setText({});
