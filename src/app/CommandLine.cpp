@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/AutoRun.h"
 #include "app/EPGController.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
@@ -116,7 +117,8 @@ QString commandLineHelp()
         "                     were made)\n"
         "  --get KEY          print a setting\n"
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
-        "                     autoRunTime as HH:MM)\n"
+        "                     autoRunTime as HH:MM; autoRun and autoRunTime apply the\n"
+        "                     daily run at once)\n"
         "  --convert XMLTV_FILE OUTPUT_FOLDER [--xml]\n"
         "                     write TGD day files (and day XMLTV files with --xml) from an\n"
         "                     XMLTV file, with the current location and channel names\n"
@@ -162,6 +164,12 @@ int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStrea
     }
     Settings::setValue(key, *v);
     Settings::synchronize();
+    // A terminal user needs no window to schedule the daily run.
+    if (key == QLatin1String("autoRun") || key == QLatin1String("autoRunTime")) {
+        SystemdAutoRun([&err](const QString &line) {
+            err << "pallaro: " << line << "\n";
+        }).setAutoRun(Settings::boolean(QStringLiteral("autoRun")));
+    }
     return 0;
 }
 

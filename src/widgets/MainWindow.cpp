@@ -47,8 +47,10 @@ MainWindow::MainWindow()
     : log_(new StatusLog(this))
     , slc_(new SourceListController(this))
     , controller_(std::make_unique<EPGController>(log_))
+    , scheduler_([this](const QString &line) { log_->printStatus(line + QLatin1Char('\n')); })
 {
     controller_->setSourceList(slc_);
+    controller_->setScheduler(&scheduler_);
     setWindowTitle(QStringLiteral("Pallaro"));
     resize(1000, 680);
 

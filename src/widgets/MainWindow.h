@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AutoRun.h"
 #include "app/Collaborators.h"
 #include "ui/ModeController.h"
 
@@ -74,6 +75,7 @@ private:
     StatusLog *log_;
     SourceListController *slc_;
     std::unique_ptr<EPGController> controller_;
+    SystemdAutoRun scheduler_;
     TGDPickerController *programmes_ = nullptr;
     KeywordController *kwc_ = nullptr;
     std::unique_ptr<KeywordRuleTable> ruleTable_;

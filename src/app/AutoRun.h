@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/Collaborators.h"
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+// The scheduled daily run as a systemd user timer: "pallaro-daily.timer" starts
+// "pallaro-daily.service", which runs this installation's `pallaro --download --upload`
+// in the ApplicationSupportFolder.
+class SystemdAutoRun : public AutoRunScheduler
+{
+public:
+    // `report` gets one line for each step that failed; a failure never stops the others.
+    explicit SystemdAutoRun(std::function<void(const QString &)> report = {});
+
+    // On: writes both units from their templates in the resources folder, reloads systemd
+    // and enables and (re)starts the timer, so a changed time takes effect. Off: disables
+    // the timer and deletes both units. Blocks while systemctl runs.
+    void setAutoRun(bool on) override;
+
+    // "$XDG_CONFIG_HOME/systemd/user"; no final "/".
+    static QString unitFolder();
+    // A template with "$APPSUPPORT", "$HOUR", "$MINUTE" replaced literally in that order
+    // (the hour and minute of `time` in local time, two digits each), then "$PALLARO" by
+    // the executable's path.
+    static QString fillTemplate(
+        QString text, const QString &appSupport, const QDateTime &time, const QString &executable);
+
+private:
+    void systemctl(const QStringList &arguments);
+
+    std::function<void(const QString &)> report_;
+    QString systemctl_; // found on PATH at each setAutoRun, so tests can put a recorder first
+};
