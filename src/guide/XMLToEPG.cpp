@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <limits>
 #include <type_traits>
@@ -311,8 +312,11 @@ void XMLToEPG::fixData(XMLTVProgrammeList &programmes) const
         p.stopDate = stringToDate(p.rawStop);
         // Measured between the true instants, so a programme spanning a clock change
         // keeps its real length.
+        // Clamped: a stop thousands of years off must not wrap round to a negative length.
         p.duration = p.startDate && p.stopDate
-            ? int((p.stopDate->toMSecsSinceEpoch() - p.startDate->toMSecsSinceEpoch()) / 60000)
+            ? int(std::clamp<qint64>(
+                (p.stopDate->toMSecsSinceEpoch() - p.startDate->toMSecsSinceEpoch()) / 60000,
+                INT_MIN, INT_MAX))
             : 0;
         const QString raw = p.rawChannel.value_or(QString());
         auto it = mapped.constFind(raw);
