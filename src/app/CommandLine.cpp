@@ -189,6 +189,7 @@ int runHeadless(const CommandLineOptions &options)
     SourceListController slc;
     TGDPickerController programmes;
     KeywordController kwc(&slc, &programmes);
+    kwc.setStatusLog(&log);
     slc.setKeywordController(&kwc);
     slc.setProgrammeTable(&programmes);
     EPGController controller(&log);

@@ -71,6 +71,7 @@ MainWindow::MainWindow()
     kwc_ = new KeywordController(slc_, programmes_, this);
     slc_->setKeywordController(kwc_);
     slc_->setProgrammeTable(programmes_);
+    kwc_->setStatusLog(log_);
     controller_->setKeywordStore(kwc_);
 
     auto *dayList = new QTableView;
