@@ -111,9 +111,10 @@ TGDEntryList TGDFile::parse(const QByteArray &bytes, const QString &day)
         }
         if (n < tgd::kFieldCount)
             continue; // seven fields or fewer
-        // Without a start and a title the line names no programme (a damaged line, a run
-        // of TABs): taking it would put a made-up programme into the file at write-back.
-        if (fields[3].isEmpty() || !startFields(fields[1]))
+        // Without a start the line names no programme (a damaged line, a run of TABs):
+        // taking it would put a made-up programme into the file at write-back. A guide
+        // without a title element gives a programme with an empty title, which stays.
+        if (!startFields(fields[1]))
             continue;
         auto e = std::make_shared<TGDEntry>();
         e->channel = fields[0].toString();

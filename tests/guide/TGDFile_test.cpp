@@ -41,7 +41,7 @@ QByteArray lineWith(std::initializer_list<std::pair<int, QString>> changes)
 
 } // namespace
 
-TEST_F(TGDFileTest, OnlyLinesWithEightFieldsAStartAndATitleAreProgrammes)
+TEST_F(TGDFileTest, OnlyLinesWithEightFieldsAndAStartAreProgrammes)
 {
     const QStringList a = { "1,10", "2007-03-12 18:30", "30", "The News", "Evening [News]",
         "Headlines.", "G", "N" };
@@ -58,7 +58,6 @@ TEST_F(TGDFileTest, OnlyLinesWithEightFieldsAStartAndATitleAreProgrammes)
             line(a.mid(0, 7)) + line(a + QStringList { "x" }) + line(b) },
         { "blank lines", "\n\r\n" + line(a) + "\r\r\n" + line(b) },
         { "only TABs", line(a) + "\t\t\t\t\t\t\t\tY\n" + line(b) },
-        { "no title", line(a) + lineWith({ { 3, "" }, { 7, "Y" } }) + line(b) },
         { "no start", line(a) + lineWith({ { 1, "not a time" }, { 7, "Y" } }) + line(b) },
         { "no such day", line(a) + lineWith({ { 1, "2007-02-30 10:00" } }) + line(b) },
         { "hour 24", line(a) + lineWith({ { 1, "2007-03-12 24:00" } }) + line(b) },
@@ -70,6 +69,12 @@ TEST_F(TGDFileTest, OnlyLinesWithEightFieldsAStartAndATitleAreProgrammes)
         EXPECT_EQ(f.dataToTGDForDate(std::nullopt), line(a, "\r\n") + line(b, "\r\n"));
         EXPECT_EQ(f.getFileData()[1]->fileNameDataIsFrom, "20070312");
     }
+    // A programme the guide gave no title is still a programme, and survives write-back.
+    QStringList untitled = a;
+    untitled[3].clear();
+    EXPECT_EQ(f.loadTGDData(line(a) + line(untitled) + line(b), "20070312", false), 3);
+    EXPECT_EQ(f.dataToTGDForDate(std::nullopt),
+        line(a, "\r\n") + line(untitled, "\r\n") + line(b, "\r\n"));
 }
 
 TEST_F(TGDFileTest, DecodesIso88591AndNonNumericDuration)
