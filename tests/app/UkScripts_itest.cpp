@@ -4,6 +4,7 @@
 #include "guide/TGDFile.h"
 #include "guide/XMLToEPG.h"
 #include "guide/XMLTree.h"
+#include "support/AppFixture.h"
 #include "support/TempHome.h"
 
 #include <QDate>
@@ -357,33 +358,6 @@ INSTANTIATE_TEST_SUITE_P(Failures, GrabberFails,
         GrabFailure { "relative_file_url", "[source]\nurl = file://guide.xml\n", "absolute path" }),
     byName);
 
-// The sample provider server on a free loopback port, serving one folder.
-class Server
-{
-public:
-    explicit Server(const QString &folder)
-    {
-        server_.start(QStringLiteral("/usr/bin/python3"),
-            { QStringLiteral(PALLARO_SOURCE_DIR "/scripts/sample-server"), folder });
-        server_.waitForStarted();
-        while (server_.state() == QProcess::Running && !server_.canReadLine())
-            server_.waitForReadyRead(5000);
-        port_ = server_.readLine().trimmed().toInt();
-    }
-    ~Server()
-    {
-        server_.kill();
-        server_.waitForFinished();
-    }
-    QString url(const char *name) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1/").arg(port_) + QLatin1String(name);
-    }
-
-private:
-    QProcess server_;
-    int port_ = 0;
-};
 
 TEST_F(UkScriptsTest, FetchesOverHttpPlainAndCompressed)
 {
@@ -394,7 +368,7 @@ TEST_F(UkScriptsTest, FetchesOverHttpPlainAndCompressed)
     gzip.setStandardOutputFile(served.path() + "/guide.xml.gz");
     gzip.start(QStringLiteral("gzip"), { QStringLiteral("-c"), served.path() + "/guide.xml" });
     ASSERT_TRUE(gzip.waitForFinished());
-    const Server server(served.path());
+    const SampleServer server(served.path());
 
     QByteArray first;
     for (const char *name : { "guide.xml", "guide.xml.gz" }) {

@@ -37,29 +37,6 @@ void makeSample(const QString &folder, const QStringList &extra = {})
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
 }
 
-// The provider: the sample server on a free loopback port, serving one folder.
-class Provider {
-public:
-    explicit Provider(const QString &folder)
-    {
-        server_.start(kPython, { script("sample-server"), folder });
-        server_.waitForStarted();
-        while (server_.state() == QProcess::Running && !server_.canReadLine())
-            server_.waitForReadyRead(5000);
-        port_ = server_.readLine().trimmed().toInt();
-    }
-    ~Provider()
-    {
-        server_.kill();
-        server_.waitForFinished();
-    }
-    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
-
-private:
-    QProcess server_;
-    int port_ = 0;
-};
-
 // A loopback address with nothing listening on it.
 QString closedHost()
 {
@@ -150,7 +127,7 @@ TEST_P(FetchSucceeds, WritesTheWeekAndReloads)
     ASSERT_TRUE(writeFile(out() + "/xmltv.xml",
         "<tv><programme start=\"20990101100000 +1000\" stop=\"20990101110000 "
         "+1000\" channel=\"ABC\"><title>Stale</title></programme></tv>\n"));
-    Provider provider(sample());
+    SampleServer provider(sample());
     Settings::setValue("providerHost", provider.host());
     Settings::setValue("provider", c.provider);
     Settings::setValue("location", c.location);
@@ -201,7 +178,7 @@ TEST_P(FetchFails, IsAGrabberFailureThatKeepsThePlaceholder)
     QDir(sample()).mkpath("myxmltv");
     ASSERT_TRUE(!c.served || writeFile(sample() + "/myxmltv/xmltvSydney.zip", c.served));
     ASSERT_TRUE(!c.older || writeFile(archive(), c.older));
-    Provider provider(sample());
+    SampleServer provider(sample());
     Settings::setValue("providerHost", c.server ? provider.host() : closedHost());
 
     EXPECT_FALSE(fetch());
@@ -228,7 +205,7 @@ TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccessAndShowsTheDaysOnDisk)
 {
     makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv", "--empty" });
     ASSERT_TRUE(writeFile(out() + "/" + QDate::currentDate().toString("yyyyMMdd") + ".tgd", ""));
-    Provider provider(sample());
+    SampleServer provider(sample());
     Settings::setValue("providerHost", provider.host());
 
     EXPECT_FALSE(fetch());
@@ -258,7 +235,7 @@ TEST_F(Fetch, GridPagesForEveryDayFromAProgramFolderWithBlanksAndQuotes)
         QStringLiteral(PALLARO_BINARY_DIR "/share/pallaro/xmltv2html.rb"), program + "/xmltv2html.rb"));
     Paths::setProgramFolder(program);
     makeSample(sample(), { "--key", "NorthernNSW", "--path", "myxmltv", "--days", "3" });
-    Provider provider(sample());
+    SampleServer provider(sample());
     Settings::setValue("providerHost", provider.host());
     Settings::setValue("location", "Northern NSW (North)");
     Settings::setValue("generateGrid", true);
@@ -354,7 +331,7 @@ TEST(HeadlessDownload, ExitStatusTellsWhetherDayFilesWereMade)
     QTemporaryDir served;
     qputenv("TZ", "Australia/Sydney");
     makeSample(served.path(), { "--key", "Sydney", "--path", "myxmltv" });
-    Provider provider(served.path());
+    SampleServer provider(served.path());
     QString out;
     ASSERT_EQ(runPallaro({ "--set", "providerHost=" + closedHost() }, {}, &out), 0);
     EXPECT_EQ(runPallaro({ "--headless", "--download" }, {}, &out), 1);

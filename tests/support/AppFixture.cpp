@@ -70,6 +70,27 @@ void StallingServer::answer(const QByteArray &body)
     request_->disconnectFromHost();
 }
 
+SampleServer::SampleServer(const QString &folder)
+{
+    server_.start(QStringLiteral("/usr/bin/python3"),
+        { QStringLiteral(PALLARO_SOURCE_DIR "/scripts/sample-server"), folder });
+    server_.waitForStarted();
+    while (server_.state() == QProcess::Running && !server_.canReadLine())
+        server_.waitForReadyRead(5000);
+    port_ = server_.readLine().trimmed().toInt();
+}
+
+SampleServer::~SampleServer()
+{
+    server_.kill();
+    server_.waitForFinished();
+}
+
+QString SampleServer::host() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port_);
+}
+
 void processFor(int ms)
 {
     QElapsedTimer t;

@@ -5,6 +5,7 @@
 #include "support/TempHome.h"
 #include "ui/SourceListController.h"
 
+#include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
 
@@ -54,6 +55,20 @@ public:
 private:
     QTcpServer server_;
     QTcpSocket *request_ = nullptr;
+};
+
+// The sample provider (scripts/sample-server) on a free loopback port, serving `folder`.
+class SampleServer {
+public:
+    explicit SampleServer(const QString &folder);
+    ~SampleServer();
+    // "127.0.0.1:PORT", the form of the "providerHost" setting.
+    QString host() const;
+    QString url(const QString &name) const { return "http://" + host() + "/" + name; }
+
+private:
+    QProcess server_;
+    int port_ = 0;
 };
 
 // Runs the event loop for `ms` milliseconds.
