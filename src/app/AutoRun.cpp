@@ -60,15 +60,16 @@ void SystemdAutoRun::setAutoRun(bool on)
     // Nothing installed: systemctl would only complain about a unit it does not know.
     if (!on && !folder.exists(kTimer) && !folder.exists(kUnits.first()))
         return;
-    systemctl_ = QStandardPaths::findExecutable(QStringLiteral("systemctl"));
-    if (systemctl_.isEmpty())
+    // Found on PATH at each call, so tests can put a recorder first.
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("systemctl"));
+    if (program.isEmpty())
         report_(QStringLiteral("systemctl is not on PATH: the daily run is not %1")
                     .arg(on ? QStringLiteral("scheduled") : QStringLiteral("unscheduled")));
     if (!on) {
-        systemctl({ QStringLiteral("disable"), QStringLiteral("--now"), kTimer });
+        systemctl(program, { QStringLiteral("disable"), QStringLiteral("--now"), kTimer });
         for (const QString &unit : kUnits)
             QFile::remove(folder.filePath(unit));
-        systemctl({ QStringLiteral("daemon-reload") });
+        systemctl(program, { QStringLiteral("daemon-reload") });
         return;
     }
 
@@ -88,19 +89,19 @@ void SystemdAutoRun::setAutoRun(bool on)
         if (!writeWholeFile(folder.filePath(unit), text.toUtf8(), &why))
             report_(QStringLiteral("Cannot write %1: %2").arg(folder.filePath(unit), why));
     }
-    systemctl({ QStringLiteral("daemon-reload") });
-    systemctl({ QStringLiteral("enable"), QStringLiteral("--now"), kTimer });
+    systemctl(program, { QStringLiteral("daemon-reload") });
+    systemctl(program, { QStringLiteral("enable"), QStringLiteral("--now"), kTimer });
     // enable --now leaves a timer that already runs on its old time.
-    systemctl({ QStringLiteral("restart"), kTimer });
+    systemctl(program, { QStringLiteral("restart"), kTimer });
 }
 
-void SystemdAutoRun::systemctl(const QStringList &arguments)
+void SystemdAutoRun::systemctl(const QString &program, const QStringList &arguments)
 {
     const QString command = QStringLiteral("systemctl --user ") + arguments.join(QLatin1Char(' '));
-    if (systemctl_.isEmpty())
+    if (program.isEmpty())
         return;
     QProcess process;
-    process.start(systemctl_, QStringList { QStringLiteral("--user") } + arguments);
+    process.start(program, QStringList { QStringLiteral("--user") } + arguments);
     if (!process.waitForFinished(30000)) {
         process.kill();
         process.waitForFinished();

@@ -29,8 +29,8 @@ public:
         QString text, const QString &appSupport, const QDateTime &time, const QString &executable);
 
 private:
-    void systemctl(const QStringList &arguments);
+    // Runs `program --user arguments`; nothing when the program was not found.
+    void systemctl(const QString &program, const QStringList &arguments);
 
     std::function<void(const QString &)> report_;
-    QString systemctl_; // found on PATH at each setAutoRun, so tests can put a recorder first
 };
