@@ -4,12 +4,10 @@
 #include "base/Settings.h"
 #include "base/StatusLog.h"
 #include "device/PublishPicture.h"
-#include "ui/KeywordFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QUrl>
 
 EPGController::EPGController(StatusLog *log, QObject *parent)
@@ -19,11 +17,6 @@ EPGController::EPGController(StatusLog *log, QObject *parent)
         return PublishPicture().publish(localPath, QUrl(destinationUrl));
     })
 {
-    // A rule file set aside at start-up is told where the user looks.
-    KeywordFile::setReportSink([log = QPointer<StatusLog>(log)](const QString &text) {
-        if (log)
-            log->printStatus(text);
-    });
 }
 
 EPGController::~EPGController()

@@ -67,7 +67,11 @@ QString KeywordController::outputPath() const
 
 void KeywordController::loadRules()
 {
-    setSeqs(KeywordFile::read(keywordFilePath()));
+    QString setAside;
+    setSeqs(KeywordFile::read(keywordFilePath(), &setAside));
+    // Said where the user looks: the next store would otherwise seem to lose the rules.
+    if (!setAside.isEmpty())
+        report(setAside);
 }
 
 void KeywordController::setSeqs(const std::optional<KeywordRules> &seqs)

@@ -127,7 +127,8 @@ private:
     void drainPending();
 
     bool loadInDataLocked();
-    void reportLeftAlone(const QString &relative);
+    // One line where the user looks: the StatusLog, or the system log without one.
+    void report(const QString &line);
     void sortDataLocked();
     bool writeOutDataLocked();
     // Answers whether the rule had keywords (so the rule file is to be written).

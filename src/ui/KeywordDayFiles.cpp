@@ -18,9 +18,8 @@
 // The day files: reading them into the full list, sorting it, and writing the record marks
 // back. All of it runs in the exclusive section.
 
-void KeywordController::reportLeftAlone(const QString &relative)
+void KeywordController::report(const QString &line)
 {
-    const QString line = relative + QStringLiteral(" holds no programme line; left as it is.");
     if (log_)
         log_->printStatus(line + QLatin1Char('\n'));
     else
@@ -62,7 +61,7 @@ bool KeywordController::loadInDataLocked()
             if (count > 0 || bytes.isEmpty())
                 loadedDays_.insert(day);
             else
-                reportLeftAlone(relative);
+                report(relative + QStringLiteral(" holds no programme line; left as it is."));
             if (table_) {
                 table_->endSearch();
                 table_->reloadTable();

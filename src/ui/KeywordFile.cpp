@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <plist/plist.h>
 
 namespace
@@ -203,22 +202,6 @@ KeywordRulePtr ruleFrom(plist_t dict, bool *bad)
     return r;
 }
 
-std::mutex reportMutex;
-std::function<void(const QString &)> reportSink;
-
-void report(const QString &text)
-{
-    std::function<void(const QString &)> sink;
-    {
-        std::lock_guard lock(reportMutex);
-        sink = reportSink;
-    }
-    if (sink)
-        sink(text);
-    else
-        systemLog(text.trimmed());
-}
-
 // A name beside `path` that no file has yet: "<path>.bad", then "<path>.bad.1" and on.
 QString asideName(const QString &path)
 {
@@ -287,7 +270,7 @@ std::optional<KeywordRules> fromBytes(const QByteArray &bytes, QString *why)
     return rules;
 }
 
-std::optional<KeywordRules> read(const QString &path)
+std::optional<KeywordRules> read(const QString &path, QString *setAside)
 {
     QFile f(path);
     if (!f.exists() && !QFileInfo(path).isSymLink())
@@ -305,21 +288,18 @@ std::optional<KeywordRules> read(const QString &path)
     }
     // The rules start empty and the next store would overwrite the file: keep it aside.
     const QString aside = asideName(path);
-    if (QFile::rename(path, aside))
-        report(QStringLiteral("The keyword rule file could not be read (%1); it was kept as "
-                              "\"%2\" and the rules start empty.\n")
-                   .arg(why, QFileInfo(aside).fileName()));
+    const QString line = QFile::rename(path, aside)
+        ? QStringLiteral("The keyword rule file could not be read (%1); it was kept as "
+                         "\"%2\" and the rules start empty.")
+              .arg(why, QFileInfo(aside).fileName())
+        : QStringLiteral("The keyword rule file could not be read (%1) nor set aside; "
+                         "the rules start empty.")
+              .arg(why);
+    if (setAside)
+        *setAside = line;
     else
-        report(QStringLiteral("The keyword rule file could not be read (%1) nor set aside; "
-                              "the rules start empty.\n")
-                   .arg(why));
+        systemLog(line);
     return std::nullopt;
-}
-
-void setReportSink(std::function<void(const QString &)> sink)
-{
-    std::lock_guard lock(reportMutex);
-    reportSink = std::move(sink);
 }
 
 bool write(const QString &path, const KeywordRules &rules)

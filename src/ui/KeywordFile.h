@@ -3,7 +3,6 @@
 #include "ui/KeywordRule.h"
 
 #include <QString>
-#include <functional>
 #include <optional>
 
 // "Keywords.plist": an XML property list whose root is an array of rule dictionaries.
@@ -14,12 +13,8 @@ namespace KeywordFile
 // that is there but cannot be read (not a property list with an array at its root, damaged,
 // nested absurdly deep, a NUL inside a text) is renamed to "<path>.bad" (".bad.1" and on
 // when that name is taken) so the next store cannot overwrite it, and one line saying so
-// goes to the report sink.
-std::optional<KeywordRules> read(const QString &path);
-
-// Where read() reports a file it set aside; until set (or after an empty function), the
-// system log. Meant for the StatusLog, where the user sees it.
-void setReportSink(std::function<void(const QString &)> sink);
+// goes to `setAside`, or to the system log when it is null.
+std::optional<KeywordRules> read(const QString &path, QString *setAside = nullptr);
 
 // The file's bytes for these rules. A match value a property list cannot hold (the
 // channel picture of the "Now on" list, say) is left out, so every rule list can be stored.

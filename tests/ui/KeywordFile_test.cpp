@@ -1,7 +1,9 @@
-#include "app/EPGController.h"
 #include "base/StatusLog.h"
 #include "support/TempHome.h"
+#include "ui/KeywordController.h"
 #include "ui/KeywordFile.h"
+#include "ui/SourceListController.h"
+#include "ui/TGDPickerController.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -164,25 +166,26 @@ TEST_F(KeywordFileTest, SoundFilesWithCommentsAndDeclarationsRead)
 TEST_F(KeywordFileTest, AnUnreadableFileIsKeptAsideAndReported)
 {
     QStringList reports;
-    KeywordFile::setReportSink([&](const QString &line) { reports << line; });
     const QList<QByteArray> damaged { broken("nul-in-binary-key.plist"), "garbage", "" };
     for (const QByteArray &bytes : damaged) {
         ASSERT_TRUE(writeFile(rulePath(), bytes));
-        EXPECT_FALSE(KeywordFile::read(rulePath()));
+        QString setAside;
+        EXPECT_FALSE(KeywordFile::read(rulePath(), &setAside));
         EXPECT_FALSE(QFileInfo::exists(rulePath()));
+        reports << setAside;
     }
-    KeywordFile::setReportSink({});
     // Every damaged file is kept, none overwritten by the next.
     EXPECT_EQ(readFile(rulePath() + ".bad"), damaged[0]);
     EXPECT_EQ(readFile(rulePath() + ".bad.1"), damaged[1]);
     EXPECT_EQ(readFile(rulePath() + ".bad.2"), damaged[2]);
-    ASSERT_EQ(reports.size(), 3);
     EXPECT_TRUE(reports[0].contains("NUL-holding")) << reports[0].toStdString();
     EXPECT_TRUE(reports[1].contains("\"Keywords.plist.bad.1\"")) << reports[1].toStdString();
-    EXPECT_TRUE(reports[2].endsWith('\n'));
+    EXPECT_TRUE(reports[2].contains("\"Keywords.plist.bad.2\"")) << reports[2].toStdString();
 
-    // A missing file is no damage; without a sink the report goes to the system log.
-    EXPECT_FALSE(KeywordFile::read(rulePath()));
+    // A missing file is no damage; without a place for the line it goes to the system log.
+    QString none;
+    EXPECT_FALSE(KeywordFile::read(rulePath(), &none));
+    EXPECT_TRUE(none.isEmpty());
     SystemLogCapture log;
     ASSERT_TRUE(writeFile(rulePath(), "garbage"));
     EXPECT_FALSE(KeywordFile::read(rulePath()));
@@ -190,16 +193,17 @@ TEST_F(KeywordFileTest, AnUnreadableFileIsKeptAsideAndReported)
     EXPECT_TRUE(QFileInfo::exists(rulePath() + ".bad.3"));
 }
 
-TEST_F(KeywordFileTest, TheApplicationTellsOfASetAsideFileInItsStatusLog)
+TEST_F(KeywordFileTest, TheKeywordControllerTellsOfASetAsideFileInItsStatusLog)
 {
     StatusLog log;
-    {
-        EPGController controller(&log);
-        ASSERT_TRUE(writeFile(rulePath(), "garbage"));
-        EXPECT_FALSE(KeywordFile::read(rulePath()));
-    }
-    KeywordFile::setReportSink({});
-    EXPECT_TRUE(log.text().contains("\"Keywords.plist.bad\"")) << log.text().toStdString();
+    SourceListController slc;
+    TGDPickerController programmes;
+    KeywordController kwc(&slc, &programmes);
+    kwc.setStatusLog(&log);
+    ASSERT_TRUE(writeFile(kwc.keywordFilePath(), "garbage"));
+    kwc.loadRules();
+    EXPECT_TRUE(log.text().contains("\"Keywords.plist.bad\" and the rules start empty.\n"))
+        << log.text().toStdString();
 }
 
 // Values of the wrong type fall back to the defaults, field by field; items that are no
