@@ -2,6 +2,7 @@
 
 #include "app/AutoRun.h"
 #include "app/EPGController.h"
+#include "app/ScriptCommands.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
 #include "device/SoftwareRecorder.h"
@@ -113,8 +114,8 @@ QString commandLineHelp()
         "  --headless         run without a window; the StatusLog goes to standard output\n"
         "  --reload           (with --headless) reread the day files, apply the keyword\n"
         "                     rules and write the record marks back\n"
-        "  --download         fetch the guide (with --headless: exit 0 when day files\n"
-        "                     were made)\n"
+        "  --download         fetch the guide; exit 0 when day files were made. Without\n"
+        "                     --headless a running window is asked to do it, if there is one\n"
         "  --get KEY          print a setting\n"
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
         "                     autoRunTime as HH:MM; autoRun and autoRunTime apply the\n"
@@ -122,7 +123,8 @@ QString commandLineHelp()
         "  --convert XMLTV_FILE OUTPUT_FOLDER [--xml]\n"
         "                     write TGD day files (and day XMLTV files with --xml) from an\n"
         "                     XMLTV file, with the current location and channel names\n"
-        "  --upload           send the guide days to the recorder (or FTP server)\n"
+        "  --upload           send the guide days to the recorder (or FTP server); like\n"
+        "                     --download, handed to a running window without --headless\n"
         "  --pvr-sim FOLDER   upload to a software recorder whose disk is FOLDER instead of\n"
         "                     the USB bus\n"
         "  --help             show this text\n");
@@ -175,6 +177,15 @@ int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStrea
 
 int runHeadless(const CommandLineOptions &options)
 {
+    // A running window takes the commands, so that two fetches never write the same files.
+    if (!options.headless && !options.reload && !options.pvrSimFolder
+        && (options.download || options.upload)) {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        if (const std::optional<int> status
+            = forwardToWindow(options.download, options.upload, out, err))
+            return *status;
+    }
     if (options.pvrSimFolder)
         SoftwareRecorder::replaceBus(*options.pvrSimFolder);
     StatusLog log;

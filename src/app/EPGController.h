@@ -14,6 +14,7 @@
 
 class SourceListController;
 class StatusLog;
+class QProcess;
 class USBFunctions;
 struct TopfieldUSBContext;
 
@@ -97,8 +98,12 @@ public:
     void stopFetch();
     // The web-provider fetch: download, unzip, convert, grid previews, rescan. Worker body.
     void fetchDataKR();
-    // The script-based fetch. Worker body.
+    // The script-based fetch: write-out, the grabber "getdat.php" with its output read by
+    // copyDataUK, the converter "dat2tgd.pl", rescan. Worker body.
     void fetchDataUK();
+    // Shows the grabber's progress from its output until it exits (or the fetch is
+    // stopped); answers whether it succeeded.
+    bool copyDataUK(QProcess &grabber);
     // Region name → the provider's location key ("Northern NSW (South)" → "NorthernNSW").
     static QString fixLocationForKR(const QString &location);
     // "http://" + host + the provider's archive path + key + ".zip".
@@ -108,6 +113,7 @@ public:
     static QString gridCommand(const QString &scriptPath, const QString &relativeXml);
     static QString shellQuote(const QString &text);
     QString logString() const { return logString_; }
+    bool isFetching() const { return fetchRunning_; }
 
 Q_SIGNALS:
     // A fetch worker has ended, after the buttons came back; succeeded when day files
@@ -121,6 +127,8 @@ public:
 private:
     void setButtonsForFetch(bool running);
     void endFetch(bool succeeded);
+    // A fetch's end: the day files on disk into the list, the programmes reloaded, a beep.
+    void rescanAndReload();
     // Start-up: removes what writers killed mid-write left in the output folder.
     void removeInterruptedWrites();
 

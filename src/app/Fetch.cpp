@@ -128,6 +128,17 @@ void EPGController::endFetch(bool succeeded)
     });
 }
 
+void EPGController::rescanAndReload()
+{
+    loadExistingTGDs();
+    if (kwc_)
+        kwc_->reloadData(QStringLiteral("NoSave"));
+    ui_.run([this] {
+        if (beep_)
+            beep_();
+    });
+}
+
 void EPGController::fetchEPG()
 {
     // Two fetches would write the same files.
@@ -150,15 +161,6 @@ void EPGController::stopFetch()
     fetchStop_ = true;
     if (fetchWorker_.joinable())
         fetchWorker_.join();
-}
-
-void EPGController::fetchDataUK()
-{
-    // The grabber and converter scripts are not shipped with this build.
-    log_->setText(QString());
-    printStatus(QStringLiteral(
-        "The script-based fetch (provider \"UK\") is not available in this build.\n"));
-    endFetch(false);
 }
 
 void EPGController::fetchDataKR()
@@ -264,13 +266,7 @@ void EPGController::fetchDataKR()
         }
     }
 
-    loadExistingTGDs();
-    if (kwc_)
-        kwc_->reloadData(QStringLiteral("NoSave"));
-    ui_.run([this] {
-        if (beep_)
-            beep_();
-    });
+    rescanAndReload();
 
     if (grid) {
         // The pages are not waited for as such; the pause ends early once all are written.

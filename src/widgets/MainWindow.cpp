@@ -2,6 +2,7 @@
 
 #include "app/EPGController.h"
 #include "app/Fade.h"
+#include "app/ScriptCommands.h"
 #include "base/StatusLog.h"
 #include "ui/KeywordController.h"
 #include "ui/KeywordRuleTable.h"
@@ -243,6 +244,9 @@ void MainWindow::awakeFromNib()
 
     controller_->awakeFromNib();
     kwc_->awakeFromNib();
+    commands_ = std::make_unique<ScriptCommands>(controller_.get());
+    if (const QString why = commands_->registerOn(); !why.isEmpty())
+        log_->printStatus(why + QLatin1Char('\n'));
     modeList_->setCurrentRow(0);
     intro_->show();
     introFader_->start();

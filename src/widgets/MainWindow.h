@@ -9,6 +9,7 @@
 #include <memory>
 
 class DayListModel;
+class ScriptCommands;
 class EPGController;
 class KeywordController;
 class KeywordRuleModel;
@@ -76,6 +77,7 @@ private:
     SourceListController *slc_;
     std::unique_ptr<EPGController> controller_;
     SystemdAutoRun scheduler_;
+    std::unique_ptr<ScriptCommands> commands_;
     TGDPickerController *programmes_ = nullptr;
     KeywordController *kwc_ = nullptr;
     std::unique_ptr<KeywordRuleTable> ruleTable_;

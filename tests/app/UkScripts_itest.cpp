@@ -397,20 +397,9 @@ class Days : public UkScriptsTest
 protected:
     void SetUp() override
     {
-        QString text = QString::fromUtf8(readFile(guide("tv_augment_automatic_type_5-2.xml")));
-        const qint64 shift = QDate(2016, 7, 2).daysTo(QDate::currentDate());
-        static const QRegularExpression time(QStringLiteral("(start|stop)=\"(\\d{8})"));
-        QString moved;
-        qsizetype at = 0;
-        for (const QRegularExpressionMatch &m : time.globalMatch(text)) {
-            moved += text.mid(at, m.capturedStart(2) - at)
-                + QDate::fromString(m.captured(2), QStringLiteral("yyyyMMdd"))
-                      .addDays(shift)
-                      .toString(QStringLiteral("yyyyMMdd"));
-            at = m.capturedEnd(2);
-        }
-        moved += text.mid(at);
-        ASSERT_TRUE(writeFile(work.path() + "/moved.xml", moved.toUtf8()));
+        ASSERT_TRUE(writeFile(work.path() + "/moved.xml",
+            guideMovedTo(guide("tv_augment_automatic_type_5-2.xml"), QDate(2016, 7, 2),
+                QDate::currentDate())));
         ASSERT_EQ(grab(fileUrl(work.path() + "/moved.xml")).status, 0);
     }
     static QString day(int fromToday)

@@ -21,22 +21,6 @@
 
 namespace {
 
-const QString kPython = QStringLiteral("/usr/bin/python3");
-
-QString script(const QString &name)
-{
-    return QStringLiteral(PALLARO_SOURCE_DIR "/scripts/") + name;
-}
-
-// Writes the sample guide's archive tree into `folder`; extra arguments go to the generator.
-void makeSample(const QString &folder, const QStringList &extra = {})
-{
-    QProcess p;
-    p.start(kPython, QStringList { script("sample-guide"), folder } + extra);
-    ASSERT_TRUE(p.waitForFinished(60000));
-    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-}
-
 // A loopback address with nothing listening on it.
 QString closedHost()
 {
@@ -82,24 +66,6 @@ protected:
 
     QString sample() const { return served.path(); }
     QString archive() const { return out() + "/kR.zip"; }
-
-    // Runs one fetch to its end; answers what fetchFinished said.
-    bool fetch()
-    {
-        QEventLoop loop;
-        bool result = false;
-        bool ended = false;
-        QObject::connect(&controller, &EPGController::fetchFinished, &loop, [&](bool ok) {
-            result = ok;
-            ended = true;
-            loop.quit();
-        });
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        controller.fetchEPG();
-        loop.exec();
-        EXPECT_TRUE(ended) << "the fetch did not end";
-        return result;
-    }
 
     QTemporaryDir served;
     RecordingView view;
@@ -214,16 +180,6 @@ TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccessAndShowsTheDaysOnDisk)
     EXPECT_EQ(rec.calls, kFinishedCalls + kButtonsOn);
     ASSERT_EQ(view.last.size(), 1u);
     EXPECT_TRUE(view.last.front()->date.has_value());
-}
-
-TEST_F(Fetch, ScriptBasedProviderIsReportedUnavailable)
-{
-    Settings::setValue("provider", "UK");
-    EXPECT_FALSE(fetch());
-    EXPECT_TRUE(log.text().contains("not available"));
-    // A second fetch takes over from the ended worker.
-    EXPECT_FALSE(fetch());
-    EXPECT_EQ(rec.calls, kButtonsOff + kButtonsOn + kButtonsOff + kButtonsOn);
 }
 
 TEST_F(Fetch, GridPagesForEveryDayFromAProgramFolderWithBlanksAndQuotes)

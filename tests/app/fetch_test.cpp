@@ -1,5 +1,6 @@
 #include "app/Download.h"
 #include "app/EPGController.h"
+#include "app/GrabberProgress.h"
 #include "support/TempHome.h"
 
 #include <QProcess>
@@ -81,4 +82,42 @@ TEST(Download, LocalFilesAndRefusedSchemes)
     Download::Limits small;
     small.maxBytes = 4;
     EXPECT_FALSE(Download::whole("file://" + dir.path() + "/a.zip", small));
+}
+
+TEST(GrabberProgress, CountsDotsPerChannelAcrossChunks)
+{
+    struct Case {
+        const char *name;
+        std::vector<QByteArray> chunks;
+        std::vector<const char *> lines; // the "Number of channels" lines, in order
+        std::optional<float> percent; // after the last chunk
+    };
+    const Case cases[] = {
+        { "ten dots of twenty", { "Fetching 20\n", "..........\n" }, { "20" }, 50.0f },
+        { "thirty dots: not capped", { "Fetching 20\n..........", "....................\n" },
+          { "20" }, 150.0f },
+        { "dots before the count count too", { "...", "Fetching 03\n", "..." }, { "03" }, 200.0f },
+        { "a second count replaces the first", { "Fetching 04\n..", "Fetching 02\n.." }, { "04", "02" },
+          200.0f },
+        { "no count yet: no progress", { "Loading channels\n", "...." }, {}, std::nullopt },
+        { "count cut by the chunk end waits for a later one", { "Fetching 2", "0\n.........." }, {},
+          std::nullopt },
+        { "00 shows 0", { "Fetching 00\n...." }, { "00" }, 0.0f },
+        { "not a number shows 0", { "Fetching xy\n...." }, { "xy" }, 0.0f },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        GrabberProgress progress;
+        std::vector<QString> lines;
+        GrabberProgress::Step step;
+        for (const QByteArray &chunk : c.chunks) {
+            step = progress.feed(chunk);
+            if (step.channelsLine)
+                lines.push_back(*step.channelsLine);
+        }
+        ASSERT_EQ(lines.size(), c.lines.size());
+        for (size_t i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i], QString("Number of channels: %1\n").arg(c.lines[i]));
+        EXPECT_EQ(step.percent, c.percent);
+    }
 }

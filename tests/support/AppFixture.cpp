@@ -6,7 +6,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QRegularExpression>
 #include <QTcpSocket>
+#include <gtest/gtest.h>
 
 void RecordingCollaborators::setFetchButton(bool enabled, const QString &title)
 {
@@ -39,6 +43,23 @@ QString AppFixture::out() const
     return Paths::outputFolder();
 }
 
+bool AppFixture::fetch(int timeoutMs)
+{
+    QEventLoop loop;
+    bool result = false;
+    bool ended = false;
+    QObject::connect(&controller, &EPGController::fetchFinished, &loop, [&](bool ok) {
+        result = ok;
+        ended = true;
+        loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    controller.fetchEPG();
+    loop.exec();
+    EXPECT_TRUE(ended) << "the fetch did not end";
+    return result;
+}
+
 QStringList AppFixture::outputFiles(const QStringList &filters) const
 {
     return QDir(out()).entryList(filters, QDir::Files | QDir::Hidden, QDir::Name);
@@ -56,7 +77,8 @@ QString StallingServer::host() const
 
 bool StallingServer::waitForRequest()
 {
-    if (!server_.waitForNewConnection(10000))
+    // An event loop run since may have taken the connection in already.
+    if (!server_.hasPendingConnections() && !server_.waitForNewConnection(10000))
         return false;
     request_ = server_.nextPendingConnection();
     return request_;
@@ -97,4 +119,29 @@ void processFor(int ms)
     t.start();
     while (t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void makeSample(const QString &folder, const QStringList &extra)
+{
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"),
+        QStringList { QStringLiteral(PALLARO_SOURCE_DIR "/scripts/sample-guide"), folder } + extra);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+}
+
+QByteArray guideMovedTo(const QString &path, const QDate &from, const QDate &to)
+{
+    const QString text = QString::fromUtf8(readFile(path));
+    static const QRegularExpression time(QStringLiteral("(start|stop)=\"(\\d{8})"));
+    QString moved;
+    qsizetype at = 0;
+    for (const QRegularExpressionMatch &m : time.globalMatch(text)) {
+        moved += text.mid(at, m.capturedStart(2) - at)
+            + QDate::fromString(m.captured(2), QStringLiteral("yyyyMMdd"))
+                  .addDays(from.daysTo(to))
+                  .toString(QStringLiteral("yyyyMMdd"));
+        at = m.capturedEnd(2);
+    }
+    return (moved + text.mid(at)).toUtf8();
 }

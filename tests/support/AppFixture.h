@@ -32,6 +32,8 @@ public:
     AppFixture();
     ~AppFixture();
     QString out() const;
+    // Runs one fetch to its end (at most `timeoutMs`); answers what fetchFinished said.
+    bool fetch(int timeoutMs = 60000);
     // The names in the output folder matching `filters`, sorted.
     QStringList outputFiles(const QStringList &filters = {}) const;
 
@@ -70,6 +72,12 @@ private:
     QProcess server_;
     int port_ = 0;
 };
+
+// Writes the sample guide's archive tree into `folder`; extra arguments go to the generator.
+void makeSample(const QString &folder, const QStringList &extra = {});
+
+// A real guide's text with every start and stop date moved by the days from `from` to `to`.
+QByteArray guideMovedTo(const QString &path, const QDate &from, const QDate &to);
 
 // Runs the event loop for `ms` milliseconds.
 void processFor(int ms);

@@ -1,0 +1,135 @@
+#include "app/EPGController.h"
+#include "app/GrabberProgress.h"
+#include "base/Paths.h"
+#include "base/Settings.h"
+#include "base/StatusLog.h"
+#include "base/SystemLog.h"
+#include "ui/KeywordStore.h"
+#include "ui/SourceListController.h"
+
+#include <QDate>
+#include <QDir>
+#include <QProcess>
+
+namespace {
+
+const QString kPhp = QStringLiteral("/usr/bin/php");
+const QString kPerl = QStringLiteral("/usr/bin/perl");
+
+// Waits for a started script, killing it when `stop` becomes true. Answers success.
+bool finish(QProcess &script, const std::atomic<bool> &stop,
+            const std::function<void(const QByteArray &)> &output = {})
+{
+    for (;;) {
+        const bool ready = script.waitForReadyRead(100);
+        if (output && (ready || script.state() == QProcess::NotRunning))
+            output(script.readAllStandardOutput());
+        if (script.state() == QProcess::NotRunning)
+            break;
+        if (stop) {
+            script.kill();
+            script.waitForFinished();
+            return false;
+        }
+    }
+    return script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+}
+
+} // namespace
+
+GrabberProgress::Step GrabberProgress::feed(const QByteArray &chunk)
+{
+    Step step;
+    const qsizetype at = chunk.indexOf("Fetching");
+    // A count cut off by the chunk's end is not read; a later "Fetching" may bring it.
+    if (at >= 0 && chunk.size() >= at + 11) {
+        count_ = QString::fromLatin1(chunk.mid(at + 9, 2));
+        step.channelsLine = QStringLiteral("Number of channels: ") + *count_ + QLatin1Char('\n');
+    }
+    dots_ += chunk.count('.');
+    if (count_) {
+        bool number = false;
+        const int channels = count_->toInt(&number);
+        step.percent = number && channels != 0 ? float(dots_) / float(channels) * 100.0f : 0.0f;
+    }
+    return step;
+}
+
+bool EPGController::copyDataUK(QProcess &grabber)
+{
+    GrabberProgress progress;
+    const QString today = QDate::currentDate().toString(QStringLiteral("ddMMyyyy"));
+    return finish(grabber, fetchStop_, [&](const QByteArray &chunk) {
+        if (chunk.isEmpty())
+            return;
+        logString_ += QString::fromLatin1(chunk);
+        const GrabberProgress::Step step = progress.feed(chunk);
+        if (step.channelsLine)
+            printStatus(*step.channelsLine);
+        if (!step.percent || !slc_)
+            return;
+        // A fresh row each time, so that a view still drawing one never sees it change.
+        auto row = std::make_shared<GuideDayRow>();
+        row->date = today;
+        row->file = QStringLiteral("Loading...");
+        row->downloaded = *step.percent;
+        slc_->setFileList({ row });
+        slc_->reloadTable();
+    });
+}
+
+void EPGController::fetchDataUK()
+{
+    const QString program = Paths::programFolder();
+    const QString support = Paths::applicationSupportFolder();
+    QDir().mkpath(support);
+    if (kwc_)
+        kwc_->writeOutData();
+
+    // Runs a script in the ApplicationSupportFolder; `wait` sees it to its end.
+    auto run = [&support](QProcess &script, const QString &interpreter,
+                          const QStringList &arguments, QProcess::ProcessChannelMode channels,
+                          const std::function<bool(QProcess &)> &wait) {
+        script.setWorkingDirectory(support);
+        script.setProcessChannelMode(channels);
+        script.setStandardInputFile(QProcess::nullDevice());
+        script.start(interpreter, arguments);
+        if (script.waitForStarted())
+            return wait(script);
+        systemLog(interpreter + QStringLiteral(" could not be started: ") + script.errorString());
+        return false;
+    };
+    auto failed = [this](const QString &task, const QString &status) {
+        if (!fetchStop_) {
+            systemLog(task);
+            printStatus(status);
+        }
+        endFetch(false);
+    };
+
+    log_->setText(QStringLiteral("Starting...\n"));
+    QProcess grabber;
+    // The output is read here, while the grabber runs, so that nothing the reader shows
+    // can come after the rescan below.
+    if (!run(grabber, kPhp, { program + QStringLiteral("getdat.php") },
+             QProcess::ForwardedErrorChannel, [this](QProcess &p) { return copyDataUK(p); })
+        || fetchStop_)
+        return failed(QStringLiteral("Task1 failed."), QStringLiteral(" Grabber failure\n"));
+
+    const QVariant days = Settings::value(QStringLiteral("daysToLoad"));
+    printStatus(QStringLiteral("Downloading finished.\n"));
+    printStatus(QStringLiteral("Converting to TGD format..."));
+    QStringList arguments { program + QStringLiteral("dat2tgd.pl"), QStringLiteral("-oldtgd"),
+                            QStringLiteral("-days") };
+    if (days.isValid())
+        arguments << days.toString();
+    QProcess converter;
+    if (!run(converter, kPerl, arguments, QProcess::ForwardedChannels,
+             [this](QProcess &p) { return finish(p, fetchStop_); })
+        || fetchStop_)
+        return failed(QStringLiteral("Task2 failed."), QStringLiteral(" Converting Failed\n"));
+
+    printStatus(QStringLiteral(" Done\n"));
+    rescanAndReload();
+    endFetch(true);
+}

@@ -1,0 +1,133 @@
+#include "app/ScriptCommands.h"
+
+#include "app/EPGController.h"
+#include "base/SystemLog.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QEventLoop>
+#include <QTextStream>
+
+const QString ScriptCommands::service = QStringLiteral("org.pallaro.Pallaro");
+const QString ScriptCommands::path = QStringLiteral("/org/pallaro/Pallaro");
+
+ScriptCommands::ScriptCommands(EPGController *controller, QObject *parent)
+    : QObject(parent), controller_(controller)
+{
+    connect(controller_, &EPGController::fetchFinished, this, &ScriptCommands::FetchFinished);
+}
+
+QString ScriptCommands::registerOn(QDBusConnection bus)
+{
+    if (!bus.isConnected()) {
+        systemLog(QStringLiteral("No session bus: the download and upload commands are not "
+                                 "offered."));
+        return QString();
+    }
+    if (!bus.registerService(service))
+        return QStringLiteral("Another Pallaro window answers the download and upload "
+                              "commands; this one does not.");
+    if (!bus.registerObject(path, this, QDBusConnection::ExportScriptableContents)) {
+        bus.unregisterService(service);
+        systemLog(QStringLiteral("The download and upload commands could not be offered: ")
+                  + bus.lastError().message());
+    }
+    return QString();
+}
+
+bool ScriptCommands::fetching() const
+{
+    return controller_->isFetching();
+}
+
+bool ScriptCommands::DownloadGuide()
+{
+    systemLog(QStringLiteral("applescript epg dl"));
+    controller_->fetchEPG();
+    return true;
+}
+
+bool ScriptCommands::UploadGuide()
+{
+    systemLog(QStringLiteral("applescript epg ul"));
+    return controller_->uploadEPG();
+}
+
+namespace {
+
+// Long enough for a week of day files to reach a slow recorder.
+constexpr int kUploadTimeoutMs = 60 * 60 * 1000;
+
+class FetchWaiter : public QObject
+{
+    Q_OBJECT
+public:
+    QEventLoop loop;
+public Q_SLOTS:
+    void finished(bool ok) { loop.exit(ok ? 0 : 1); }
+};
+
+// Calls a command; answers its boolean answer, or the error's message.
+bool call(QDBusConnection &bus, const QString &method, int timeoutMs, QString *why)
+{
+    const QDBusMessage reply = bus.call(
+        QDBusMessage::createMethodCall(ScriptCommands::service, ScriptCommands::path,
+                                       ScriptCommands::service, method),
+        QDBus::Block, timeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        *why = reply.errorMessage();
+        return false;
+    }
+    return reply.arguments().constFirst().toBool();
+}
+
+} // namespace
+
+std::optional<int> forwardToWindow(bool download, bool upload, QTextStream &out, QTextStream &err)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(ScriptCommands::service))
+        return std::nullopt;
+    int status = 0;
+    QString why;
+    if (download) {
+        FetchWaiter waiter;
+        // Listening before asking, so that a quick fetch's end is not missed.
+        bus.connect(ScriptCommands::service, ScriptCommands::path, ScriptCommands::service,
+                    QStringLiteral("FetchFinished"), &waiter, SLOT(finished(bool)));
+        QDBusServiceWatcher gone(ScriptCommands::service, bus,
+                                 QDBusServiceWatcher::WatchForUnregistration);
+        QObject::connect(&gone, &QDBusServiceWatcher::serviceUnregistered, &waiter.loop,
+                         [&waiter] { waiter.loop.exit(2); });
+        if (!call(bus, QStringLiteral("DownloadGuide"), -1, &why)) {
+            err << "pallaro: the window did not take the download: " << why << "\n";
+            return 2;
+        }
+        out << "Fetching in the running window...\n";
+        out.flush();
+        const int fetched = waiter.loop.exec();
+        if (fetched == 2) {
+            err << "pallaro: the window closed before the fetch ended\n";
+            return 2;
+        }
+        out << (fetched == 0 ? "Fetch finished.\n" : "Fetch failed: see the window's log.\n");
+        if (fetched != 0)
+            status = 1;
+    }
+    if (upload) {
+        out << "Uploading from the running window...\n";
+        out.flush();
+        const bool uploaded = call(bus, QStringLiteral("UploadGuide"), kUploadTimeoutMs, &why);
+        if (!why.isEmpty()) {
+            err << "pallaro: the window did not take the upload: " << why << "\n";
+            return 2;
+        }
+        out << (uploaded ? "Upload finished.\n" : "Upload failed: see the window's log.\n");
+        if (!uploaded)
+            status = 1;
+    }
+    return status;
+}
+
+#include "ScriptCommands.moc"
