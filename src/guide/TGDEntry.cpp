@@ -1,5 +1,7 @@
 #include "guide/TGDEntry.h"
 
+#include "guide/Folding.h"
+
 const QStringList &TGDEntry::keys()
 {
     static const QStringList k = {
@@ -20,6 +22,14 @@ std::optional<int> toOptional(const QVariant &v)
     return v.isValid() && !v.isNull() ? std::optional<int>(v.toInt()) : std::nullopt;
 }
 } // namespace
+
+QByteArray TGDEntry::foldedSearchText() const
+{
+    const QLatin1Char lf('\n');
+    return foldCaseAndDiacritics(
+        title + lf + subAndCat + lf + description + lf + rating + lf + dispChannelString)
+        .toUtf8();
+}
 
 QVariant TGDEntry::value(const QString &key) const
 {
@@ -69,5 +79,9 @@ bool TGDEntry::setValue(const QString &key, const QVariant &v)
     else if (key == QLatin1String("extStop")) extStop = toOptional(v);
     else if (key == QLatin1String("channelImage")) channelImage = v;
     else return false;
+    static const QStringList searched
+        = { "title", "subAndCat", "description", "rating", "dispChannelString" };
+    if (searched.contains(key))
+        refreshSearchText();
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -41,6 +42,15 @@ struct TGDEntry {
 
     // "channelImage": the channel picture the "Now on" list attaches (memory only).
     QVariant channelImage;
+
+    // What the search looks in: "title", "subAndCat", "description", "rating" and
+    // "dispChannelString" joined by line feeds, which no field of a day-file line holds,
+    // folded (foldCaseAndDiacritics), as UTF-8. Kept by the derivation and by setValue, so
+    // that no keystroke pays for folding; refreshSearchText after changing one of the five
+    // directly.
+    QByteArray searchText;
+    void refreshSearchText() { searchText = foldedSearchText(); }
+    QByteArray foldedSearchText() const;
 
     // Every quoted key above, for table columns, the rule file and matching.
     static const QStringList &keys();

@@ -141,7 +141,11 @@ void TGDFile::applyChannel(TGDEntry &e, bool ukProvider)
         e.dispChannel = e.channel;
         e.dispChannelColour = ukProvider ? TGDEntry::Colour::Green : TGDEntry::Colour::Red;
     }
+    // A kept programme whose name changed (another channel map) is searched by the new one.
+    const bool renamed = !e.searchText.isEmpty() && e.dispChannelString != e.dispChannel;
     e.dispChannelString = e.dispChannel;
+    if (renamed)
+        e.refreshSearchText();
 }
 
 void TGDFile::applyRecordStatus(TGDEntry &e)
@@ -197,6 +201,7 @@ void TGDFile::fixEntry(TGDEntry &e, bool ukProvider, StartCache &cache)
     }
 
     applyRecordStatus(e);
+    e.refreshSearchText();
 }
 
 void TGDFile::fixData()

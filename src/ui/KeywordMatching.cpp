@@ -1,39 +1,11 @@
 #include "ui/KeywordController.h"
 
+#include "guide/Folding.h"
 #include "ui/TGDPickerController.h"
 
 #include <algorithm>
 
 // Matching a rule against the full list, in the exclusive section.
-
-namespace
-{
-
-// Case- and diacritic-insensitive form: decomposed, combining marks dropped, case folded.
-QString fold(const QString &s)
-{
-    bool ascii = true;
-    for (QChar c : s)
-        if (c.unicode() >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
-        return s.toLower();
-    const QString d = s.normalized(QString::NormalizationForm_D);
-    QString out;
-    out.reserve(d.size());
-    for (QChar c : d) {
-        const QChar::Category cat = c.category();
-        if (cat == QChar::Mark_NonSpacing || cat == QChar::Mark_SpacingCombining
-            || cat == QChar::Mark_Enclosing)
-            continue;
-        out += c;
-    }
-    return out.toCaseFolded();
-}
-
-} // namespace
 
 const KeywordController::Folded &KeywordController::folded(size_t i)
 {
@@ -44,10 +16,10 @@ const KeywordController::Folded &KeywordController::folded(size_t i)
     // Shared string data: an edited field no longer points at the folded copy's source.
     if (f.srcTitle != e.title.constData() || f.srcSubAndCat != e.subAndCat.constData()
         || f.srcRawStart != e.rawStart.constData() || f.srcChannel != e.channel.constData()) {
-        f.title = fold(e.title);
-        f.subAndCat = fold(e.subAndCat);
-        f.rawStart = fold(e.rawStart);
-        f.channel = fold(e.channel);
+        f.title = foldCaseAndDiacritics(e.title);
+        f.subAndCat = foldCaseAndDiacritics(e.subAndCat);
+        f.rawStart = foldCaseAndDiacritics(e.rawStart);
+        f.channel = foldCaseAndDiacritics(e.channel);
         f.srcTitle = e.title.constData();
         f.srcSubAndCat = e.subAndCat.constData();
         f.srcRawStart = e.rawStart.constData();
@@ -105,7 +77,7 @@ bool KeywordController::updateMatchesLocked(int index)
                 return !t.isEmpty() && t.compare(bound) >= 0;
             };
         } else {
-            const QString term = fold(keyword);
+            const QString term = foldCaseAndDiacritics(keyword);
             keep = [&fourFields, term](size_t i) { return fourFields(i, term); };
         }
         std::vector<size_t> next;
@@ -139,7 +111,7 @@ bool KeywordController::updateMatchesLocked(int index)
                 return !t.isEmpty() && t.compare(bound) > 0;
             };
         } else {
-            const QString term = fold(negative);
+            const QString term = foldCaseAndDiacritics(negative);
             drop = [&fourFields, term](size_t i) { return fourFields(i, term); };
         }
         result.erase(std::remove_if(result.begin(), result.end(), drop), result.end());
