@@ -5,6 +5,7 @@
 #include "ui/KeywordFile.h"
 #include "ui/TGDPickerController.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 
@@ -26,6 +27,16 @@ KeywordController::KeywordController(
     , table_(table)
     , today_([] { return QDate::currentDate(); })
 {
+    // A hand edit in the table waits for a running reload instead of racing it. The
+    // table may outlive this controller (window children go in creation order).
+    if (table_)
+        table_->setEditor([self = QPointer<KeywordController>(this)](
+                              const TGDEntryPtr &entry, std::function<void(TGDEntry &)> change) {
+            if (self)
+                self->editEntry(entry, std::move(change));
+            else
+                change(*entry);
+        });
 }
 
 KeywordController::~KeywordController()

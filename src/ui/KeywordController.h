@@ -85,6 +85,8 @@ public:
     // Reads the current day files into the full list; sorts it by channel, then start.
     void loadInData();
     void sortData();
+    // The full list's order: by channel key, then start (an invalid start first); stable.
+    static void sortByChannelAndStart(TGDEntryList &list);
 
     // Marks the programmes: "record", and "extStart"/"extStop" (absent: 0).
     static void setRecord(bool record, const TGDEntryList &matches, std::optional<int> padStart,

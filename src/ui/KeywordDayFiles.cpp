@@ -92,16 +92,28 @@ void KeywordController::sortData()
 
 void KeywordController::sortDataLocked()
 {
+    TGDEntryList sorted = all_;
+    sortByChannelAndStart(sorted);
+    {
+        QMutexLocker lock(&listMutex_);
+        all_ = std::move(sorted);
+    }
+    ++generation_;
+    folded_.clear();
+}
+
+void KeywordController::sortByChannelAndStart(TGDEntryList &list)
+{
     struct Key {
         const QString *channel;
         qint64 start; // invalid start sorts first
     };
-    std::vector<Key> keys(all_.size());
-    for (size_t i = 0; i < all_.size(); ++i)
-        keys[i] = { &all_[i]->channel,
-            all_[i]->start.isValid() ? all_[i]->start.toMSecsSinceEpoch()
+    std::vector<Key> keys(list.size());
+    for (size_t i = 0; i < list.size(); ++i)
+        keys[i] = { &list[i]->channel,
+            list[i]->start.isValid() ? list[i]->start.toMSecsSinceEpoch()
                                      : std::numeric_limits<qint64>::min() };
-    std::vector<size_t> order(all_.size());
+    std::vector<size_t> order(list.size());
     std::iota(order.begin(), order.end(), size_t(0));
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         const int c = keys[a].channel->compare(*keys[b].channel);
@@ -110,15 +122,10 @@ void KeywordController::sortDataLocked()
         return keys[a].start < keys[b].start;
     });
     TGDEntryList sorted;
-    sorted.reserve(all_.size());
+    sorted.reserve(list.size());
     for (size_t i : order)
-        sorted.push_back(all_[i]);
-    {
-        QMutexLocker lock(&listMutex_);
-        all_ = std::move(sorted);
-    }
-    ++generation_;
-    folded_.clear();
+        sorted.push_back(list[i]);
+    list = std::move(sorted);
 }
 
 void KeywordController::writeOutData()
