@@ -2,6 +2,7 @@
 #include "guide/Convert.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QTextStream>
 
 #ifdef PALLARO_HAS_GUI
@@ -39,6 +40,8 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         if (options.getKey || options.setAssignment)
             return runSettingsCommand(options, out, err);
+        if (options.search)
+            return runSearchCommand(*options.search, QDate::currentDate(), out, err);
         if (options.convert)
             return runConvert(options.convert->at(0), options.convert->at(1), options.convertXml,
                               out, err);

@@ -3,17 +3,26 @@
 #include "app/AutoRun.h"
 #include "app/EPGController.h"
 #include "app/ScriptCommands.h"
+#include "base/FolderWalk.h"
+#include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
 #include "device/SoftwareRecorder.h"
+#include "guide/TGDFile.h"
+#include "guide/TGDFormat.h"
 #include "ui/KeywordController.h"
+#include "ui/ProgrammeSearch.h"
 #include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDate>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -64,11 +73,12 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     const QCommandLineOption xml(QStringLiteral("xml"));
     const QCommandLineOption upload(QStringLiteral("upload"));
     const QCommandLineOption pvrSim(QStringLiteral("pvr-sim"), QString(), QStringLiteral("FOLDER"));
+    const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("TEXT"));
 
     QCommandLineParser parser;
     // "-headless" is a mistake, not the letters h, e, a, ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim });
+    parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim, search });
 
     CommandLineOptions o;
     if (!parser.parse(arguments)) {
@@ -89,6 +99,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.convertXml = parser.isSet(xml);
     o.upload = parser.isSet(upload);
     o.pvrSimFolder = value(pvrSim);
+    o.search = value(search);
 
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(convert)) {
@@ -127,13 +138,18 @@ QString commandLineHelp()
         "                     --download, handed to a running window without --headless\n"
         "  --pvr-sim FOLDER   upload to a software recorder whose disk is FOLDER instead of\n"
         "                     the USB bus\n"
+        "  --search TEXT      print the programmes of the guide days that TEXT finds, as\n"
+        "                     the window's search does (every word in the title,\n"
+        "                     episode, category, description, rating or channel, case\n"
+        "                     and accents ignored), one per line: start, channel and\n"
+        "                     title separated by TABs; exit 1 when none is found\n"
         "  --help             show this text\n");
 }
 
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-        && !o.convert && !o.upload && o.error.isEmpty();
+        && !o.convert && !o.upload && !o.search && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -173,6 +189,49 @@ int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStrea
         }).setAutoRun(Settings::boolean(QStringLiteral("autoRun")));
     }
     return 0;
+}
+
+int runSearchCommand(const QString &text, const QDate &today, QTextStream &out, QTextStream &err)
+{
+    Settings::registerDefaults();
+    const QString folder = Paths::outputFolder();
+    if (!QFileInfo(folder).isDir()) {
+        err << "pallaro: no output folder: " << folder << "\n";
+        return 2;
+    }
+    // The guide days the day list shows, read as the keyword reload reads them.
+    const int todayNumber = today.toString(QStringLiteral("yyyyMMdd")).toInt();
+    TGDFile reader;
+    bool first = true;
+    bool failed = false;
+    for (const QString &relative : walkSorted(folder)) {
+        if (extensionOf(relative) != QLatin1String("tgd"))
+            continue;
+        const QString day = withoutExtension(relative).section(QLatin1Char('/'), -1);
+        if (todayNumber - tgd::leadingInt(day) > 0)
+            continue;
+        QFile file(folder + QLatin1Char('/') + relative);
+        if (!QFileInfo(file.fileName()).isFile() || !file.open(QIODevice::ReadOnly)) {
+            err << "pallaro: cannot read " << file.fileName() << "\n";
+            failed = true;
+            continue;
+        }
+        reader.loadTGDData(file.readAll(), day, !first);
+        first = false;
+    }
+    // Every day selected in the day list: days in order, each in the full list's order.
+    TGDEntryList all = reader.getFileData();
+    KeywordController::sortByChannelAndStart(all);
+    std::stable_sort(all.begin(), all.end(), [](const TGDEntryPtr &a, const TGDEntryPtr &b) {
+        return a->fileNameDataIsFrom < b->fileNameDataIsFrom;
+    });
+    const TGDEntryList found = searchProgrammes(all, text);
+    for (const TGDEntryPtr &e : found)
+        out << e->rawStart << '\t' << e->dispChannelString << '\t' << e->title << '\n';
+    out.flush();
+    if (failed)
+        return 2;
+    return found.empty() ? 1 : 0;
 }
 
 int runHeadless(const CommandLineOptions &options)

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+class QDate;
 class QTextStream;
 
 // What the command line asked for.
@@ -20,6 +21,7 @@ struct CommandLineOptions {
     bool upload = false;                  // --upload
     std::optional<QString> pvrSimFolder;  // --pvr-sim FOLDER
     bool reload = false;                  // --reload: one keyword reload cycle
+    std::optional<QString> search;        // --search TEXT
     QString error;                        // non-empty when the arguments are unusable
 };
 
@@ -31,6 +33,12 @@ bool wantsWindow(const CommandLineOptions &options);
 
 // --get / --set: prints the value or the reason it failed; answers the exit status.
 int runSettingsCommand(const CommandLineOptions &options, QTextStream &out, QTextStream &err);
+
+// --search: prints "rawStart<TAB>dispChannelString<TAB>title" for every programme of the
+// guide days in the output folder that the programme table's search finds, days in
+// order, each day as the table lists it; writes nothing. Answers 0 when something was
+// found, 1 when nothing was, 2 on an error (like grep). `today` decides the guide days.
+int runSearchCommand(const QString &text, const QDate &today, QTextStream &out, QTextStream &err);
 
 // Runs the controllers without a window: start-up, then every requested command in turn,
 // printing the StatusLog to standard output as it grows. Needs a QCoreApplication.
