@@ -1,5 +1,7 @@
 #include "widgets/KeywordRuleModel.h"
 
+#include "widgets/TokenField.h"
+
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QMessageBox>
@@ -23,16 +25,6 @@ bool isCheck(const QString &key)
 {
     return key == QLatin1String("Exact") || key == QLatin1String("autoRecord");
 }
-
-// Terms as the user types them: comma-separated, blanks around each ignored.
-QStringList termsFrom(const QString &text)
-{
-    QStringList terms;
-    for (const QString &part : text.split(QLatin1Char(',')))
-        if (!part.trimmed().isEmpty())
-            terms << part.trimmed();
-    return terms;
-}
 } // namespace
 
 KeywordRuleModel::KeywordRuleModel(KeywordRuleTable *rules, QObject *parent)
@@ -52,6 +44,11 @@ const QStringList &KeywordRuleModel::columnKeys()
 void KeywordRuleModel::setView(QTableView *view)
 {
     view_ = view;
+    // One token editor serves both term columns.
+    auto *terms = new TokenDelegate(view_);
+    for (int c = 0; c < columnCount(); ++c)
+        if (isTerms(columnKeys().at(c)))
+            view_->setItemDelegateForColumn(c, terms);
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (restoringSelection_)
             return;
@@ -84,6 +81,9 @@ QVariant KeywordRuleModel::data(const QModelIndex &index, int role) const
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     if (isTerms(key)) {
+        // Editing works on the terms themselves, empty ones included.
+        if (role == Qt::EditRole)
+            return v.toStringList();
         QStringList shown;
         for (const QString &t : v.toStringList())
             if (!t.isEmpty())
@@ -108,7 +108,7 @@ bool KeywordRuleModel::setData(const QModelIndex &index, const QVariant &value, 
     } else if (role != Qt::EditRole || key == QLatin1String("NumberMatches")) {
         return false;
     } else if (isTerms(key)) {
-        stored = termsFrom(value.toString());
+        stored = value.toStringList();
     } else {
         bool ok = false;
         const int minutes = value.toInt(&ok);

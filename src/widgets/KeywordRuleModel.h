@@ -9,8 +9,8 @@ class QProgressBar;
 class QWidget;
 
 // The keyword rule table as a Qt model: one row per rule, a column per rule key. The
-// term columns are edited as comma-separated text, "Exact" and "autoRecord" as
-// checkboxes, the paddings as numbers; "NumberMatches" is read-only. Rows are dragged
+// term columns are edited as tokens (the edit role holds the terms as a QStringList;
+// setView gives the view the token editor), "Exact" and "autoRecord" as checkboxes, the paddings as numbers; "NumberMatches" is read-only. Rows are dragged
 // within the table through the rule table's move.
 class KeywordRuleModel : public QAbstractTableModel, public RuleTableView
 {
