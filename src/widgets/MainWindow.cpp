@@ -13,6 +13,7 @@
 #include "widgets/IntroWindow.h"
 #include "widgets/KeywordRuleModel.h"
 #include "widgets/PreferencesDialog.h"
+#include "widgets/ProgrammeView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -95,18 +96,12 @@ MainWindow::MainWindow()
                 slc_->tableViewSelectionDidChange(rows, last);
             });
 
-    auto *programmeTable = new QTableView;
-    programmeTable->setObjectName("programmeTable");
-    programmeModel_ = new ProgrammeModel(kwc_, this);
-    programmes_->setView(programmeModel_);
-    programmeTable->setModel(programmeModel_);
-    programmeTable->verticalHeader()->hide();
-    programmeTable->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
+    programmeView_ = new ProgrammeView(programmes_);
 
     tabView_ = new QTabWidget;
     tabView_->setObjectName("tabView");
     tabView_->tabBar()->hide();
-    tabView_->addTab(programmeTable, QStringLiteral("TGDs"));
+    tabView_->addTab(programmeView_, QStringLiteral("TGDs"));
     tabView_->addTab(keywordPage(), QStringLiteral("Keywords"));
     tabView_->addTab(placeholderPage(tr("Grid previews")), QStringLiteral("Grid"));
     tabView_->addTab(placeholderPage(tr("Now on")), QStringLiteral("Now on"));
@@ -195,9 +190,7 @@ QWidget *MainWindow::keywordPage()
     // The selected rules' matches, in the one programme table model.
     auto *matches = new QTableView;
     matches->setObjectName("ruleMatches");
-    matches->setModel(programmeModel_);
-    matches->verticalHeader()->hide();
-    matches->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
+    programmeView_->addTable(matches);
 
     auto *add = new QPushButton(tr("Add"));
     add->setObjectName("addRuleButton");

@@ -14,7 +14,7 @@ class EPGController;
 class KeywordController;
 class KeywordRuleModel;
 class KeywordRuleTable;
-class ProgrammeModel;
+class ProgrammeView;
 class TGDPickerController;
 class IntroWindow;
 class PreferencesDialog;
@@ -44,6 +44,7 @@ public:
     KeywordRuleTable *ruleTable() const { return ruleTable_.get(); }
     KeywordRuleModel *ruleModel() const { return ruleModel_; }
     TGDPickerController *programmeTable() const { return programmes_; }
+    ProgrammeView *programmeView() const { return programmeView_; }
     ModeController &modeController() { return modes_; }
     PreferencesDialog *prefsWindow() const { return prefs_; }
     QTabWidget *tabView() const { return tabView_; }
@@ -83,7 +84,7 @@ private:
     std::unique_ptr<KeywordRuleTable> ruleTable_;
     KeywordRuleModel *ruleModel_ = nullptr;
     DayListModel *dayModel_ = nullptr;
-    ProgrammeModel *programmeModel_ = nullptr;
+    ProgrammeView *programmeView_ = nullptr;
     ModeController modes_;
     QListWidget *modeList_ = nullptr;
     QTabWidget *tabView_ = nullptr;

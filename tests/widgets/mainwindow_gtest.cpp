@@ -12,6 +12,7 @@
 #include "widgets/KeywordRuleModel.h"
 #include "widgets/MainWindow.h"
 #include "widgets/PreferencesDialog.h"
+#include "widgets/ProgrammeView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -169,12 +170,13 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
 
     const int keywords = int(KeywordRuleModel::columnKeys().indexOf("Keywords"));
     const int autoRecord = int(KeywordRuleModel::columnKeys().indexOf("autoRecord"));
-    ASSERT_TRUE(model->setData(model->index(0, keywords), "Rage,  Music", Qt::EditRole));
+    ASSERT_TRUE(model->setData(
+        model->index(0, keywords), QStringList { "Rage", "", "Music" }, Qt::EditRole));
     ASSERT_TRUE(model->setData(model->index(0, autoRecord), Qt::Checked, Qt::CheckStateRole));
     QApplication::processEvents();
     EXPECT_EQ(model->data(model->index(0, keywords), Qt::DisplayRole), "Rage, Music");
     const KeywordRulePtr rule = kwc->giveSeqs().front();
-    EXPECT_EQ(rule->keywords, QStringList({ "Rage", "Music" }));
+    EXPECT_EQ(rule->keywords, QStringList({ "Rage", "", "Music" }));
     ASSERT_TRUE(rule->matches && !rule->matches->empty());
 
     // The matches are shown on the page and carry the mark.
@@ -183,7 +185,11 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
     ASSERT_EQ(matches->model()->rowCount(), int(rule->matches->size()));
     for (int row = 0; row < matches->model()->rowCount(); ++row) {
         EXPECT_EQ(matches->model()->index(row, 0).data(Qt::CheckStateRole), Qt::Checked);
-        EXPECT_EQ(matches->model()->index(row, 4).data().toString(), "Rage");
+        EXPECT_EQ(matches->model()
+                      ->index(row, int(ProgrammeModel::columnKeys().indexOf("title")))
+                      .data()
+                      .toString(),
+            "Rage");
     }
 
     // Dragging the rule below the blank one moves it and selects it.
@@ -192,7 +198,7 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
     ASSERT_TRUE(model->canDropMimeData(drag.get(), Qt::MoveAction, -1, -1, {}));
     ASSERT_TRUE(model->dropMimeData(drag.get(), Qt::MoveAction, 2, 0, {}));
     QApplication::processEvents();
-    EXPECT_EQ(kwc->giveSeqs().at(1)->keywords, QStringList({ "Rage", "Music" }));
+    EXPECT_EQ(kwc->giveSeqs().at(1)->keywords, QStringList({ "Rage", "", "Music" }));
     EXPECT_TRUE(kwc->giveSeqs().at(0)->keywords.isEmpty());
     ASSERT_EQ(rules->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(rules->selectionModel()->selectedRows().front().row(), 1);

@@ -1,0 +1,348 @@
+#include "widgets/ProgrammeView.h"
+
+#include <QAction>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QTableView>
+#include <QTextEdit>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <unordered_map>
+
+namespace
+{
+const QStringList kTitles
+    = { "Rec", "Channel", "Start", "End", "Min", "Title", "Episode", "Category", "Rating" };
+// What a column usually has to show whole, for its first width; the title gets the room
+// of a long title, and the last column takes what is left.
+const char *const kWidest[] = { "Rec", "Prime North", "Wed 30 Sep 00:00", "00:00", "999",
+    "Midday Movie: The Long Road", "The Empty Child", "Current Affairs", "MA15+" };
+} // namespace
+
+ProgrammeModel::ProgrammeModel(TGDPickerController *controller, QObject *parent)
+    : QAbstractTableModel(parent)
+    , controller_(controller)
+{
+}
+
+const QStringList &ProgrammeModel::columnKeys()
+{
+    static const QStringList keys
+        = { "record", "dispChannel", "start", "stop", "duration", "title", "sub", "cat", "rating" };
+    return keys;
+}
+
+void ProgrammeModel::showProgrammes(const TGDEntryList &list)
+{
+    if (list == list_) {
+        if (!list_.empty())
+            Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        return;
+    }
+    beginResetModel();
+    list_ = list;
+    endResetModel();
+}
+
+int ProgrammeModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(list_.size());
+}
+
+int ProgrammeModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(columnKeys().size());
+}
+
+QVariant ProgrammeModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(list_.size()))
+        return {};
+    const TGDEntry &e = *list_[size_t(index.row())];
+    const QString &key = columnKeys().at(index.column());
+    if (key == QLatin1String("record"))
+        return role == Qt::CheckStateRole ? QVariant(e.record ? Qt::Checked : Qt::Unchecked)
+                                          : QVariant();
+    switch (role) {
+    case Qt::ForegroundRole:
+        if (key == QLatin1String("dispChannel")) {
+            if (e.dispChannelColour == TGDEntry::Colour::Green)
+                return QColor::fromRgbF(0.1f, 0.5f, 0.1f);
+            if (e.dispChannelColour == TGDEntry::Colour::Red)
+                return QColor(Qt::red);
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        if (key == QLatin1String("duration"))
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    case Qt::ToolTipRole:
+        if (key == QLatin1String("title") || key == QLatin1String("sub"))
+            return e.description.isEmpty() ? e.value(key) : QVariant(e.description);
+        return {};
+    case Qt::DisplayRole:
+        // Several days may be shown at once: the start names its day.
+        if (key == QLatin1String("start"))
+            return e.start.isValid() ? e.start.toString(QStringLiteral("ddd d MMM HH:mm"))
+                                     : e.rawStart;
+        if (key == QLatin1String("stop"))
+            return e.stop.isValid() ? e.stop.toString(QStringLiteral("HH:mm")) : QString();
+        return e.value(key);
+    default:
+        return {};
+    }
+}
+
+bool ProgrammeModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!index.isValid() || index.row() >= int(list_.size()) || role != Qt::CheckStateRole
+        || columnKeys().at(index.column()) != QLatin1String("record"))
+        return false;
+    // The controller redisplays, which repaints this row.
+    controller_->setObjectValue(
+        list_[size_t(index.row())], QStringLiteral("record"), value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags ProgrammeModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && columnKeys().at(index.column()) == QLatin1String("record"))
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant ProgrammeModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0
+        && section < kTitles.size())
+        return kTitles.at(section);
+    return {};
+}
+
+ProgrammeView::ProgrammeView(TGDPickerController *controller, QWidget *parent)
+    : QWidget(parent)
+    , controller_(controller)
+    , model_(new ProgrammeModel(controller, this))
+{
+    searchField_ = new QLineEdit;
+    searchField_->setObjectName("searchField");
+    searchField_->setPlaceholderText(tr("Search title, episode, description, channel"));
+    searchField_->setClearButtonEnabled(true);
+    searchField_->setMinimumWidth(fontMetrics().averageCharWidth() * 40);
+    connect(searchField_, &QLineEdit::textChanged, this,
+        [this](const QString &text) { controller_->search(text); });
+    auto *find = new QAction(tr("Find"), this);
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    addAction(find);
+    connect(find, &QAction::triggered, this, [this] {
+        searchField_->setFocus(Qt::ShortcutFocusReason);
+        searchField_->selectAll();
+    });
+
+    tableView_ = new QTableView;
+    tableView_->setObjectName("programmeTable");
+    addTable(tableView_);
+    connect(tableView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!restoringSelection_)
+            selectionChanged();
+    });
+
+    auto *top = new QHBoxLayout;
+    top->addStretch();
+    top->addWidget(searchField_);
+    auto *split = new QSplitter(Qt::Vertical);
+    split->addWidget(tableView_);
+    split->addWidget(detailArea());
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
+    split->setCollapsible(0, false);
+    split->setSizes({ 1000, fontMetrics().height() * 7 });
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+
+    controller_->setView(this);
+    controller_->selectionDidChange({});
+}
+
+QWidget *ProgrammeView::detailArea()
+{
+    descriptionField_ = new QTextEdit;
+    descriptionField_->setObjectName("descriptionField");
+    descriptionField_->setReadOnly(true);
+    // Drawn on the window's own background, like a label.
+    descriptionField_->setFrameStyle(QFrame::NoFrame);
+    descriptionField_->viewport()->setAutoFillBackground(false);
+    QPalette clear = descriptionField_->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    descriptionField_->setPalette(clear);
+
+    auto field = [](const char *name, bool readOnly) {
+        auto *f = new QLineEdit;
+        f->setObjectName(name);
+        f->setReadOnly(readOnly);
+        // Read-only text is shown like a label (still selectable), not like a field.
+        if (readOnly) {
+            f->setFrame(false);
+            QPalette flat = f->palette();
+            flat.setColor(QPalette::Base, Qt::transparent);
+            f->setPalette(flat);
+        }
+        return f;
+    };
+    subField_ = field("subField", true);
+    catField_ = field("catField", true);
+    extStartField_ = field("extStartField", false);
+    extStopField_ = field("extStopField", false);
+    for (QLineEdit *ext : { extStartField_, extStopField_ }) {
+        ext->setMaximumWidth(fontMetrics().averageCharWidth() * 8);
+        connect(ext, &QLineEdit::editingFinished, this,
+            [this] { controller_->changeExt(extStartField_->text(), extStopField_->text()); });
+    }
+    extStartLabel_ = new QLabel(tr("Start earlier by (min):"));
+    extStartLabel_->setObjectName("extStartLabel");
+    extStopLabel_ = new QLabel(tr("End later by (min):"));
+    extStopLabel_->setObjectName("extStopLabel");
+
+    auto *form = new QFormLayout;
+    form->addRow(tr("Episode:"), subField_);
+    form->addRow(tr("Category:"), catField_);
+    form->addRow(extStartLabel_, extStartField_);
+    form->addRow(extStopLabel_, extStopField_);
+    auto *area = new QWidget;
+    auto *layout = new QHBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(descriptionField_, 3);
+    layout->addLayout(form, 2);
+    area->setMinimumHeight(fontMetrics().height() * 6);
+    return area;
+}
+
+void ProgrammeView::addTable(QTableView *view)
+{
+    view->setModel(model_);
+    if (!tables_.empty()) {
+        QItemSelectionModel *own = view->selectionModel();
+        view->setSelectionModel(tableView_->selectionModel());
+        delete own;
+    }
+    tables_.push_back(view);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setWordWrap(false);
+    view->setAlternatingRowColors(true);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
+    QHeaderView *header = view->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setHighlightSections(false);
+    header->setMinimumSectionSize(view->fontMetrics().averageCharWidth() * 4);
+    for (int c = 0; c < int(std::size(kWidest)); ++c)
+        header->resizeSection(
+            c, view->fontMetrics().horizontalAdvance(QString::fromUtf8(kWidest[c])) + 16);
+    header->setStretchLastSection(true);
+    connect(header, &QHeaderView::sectionClicked, this, [this](int section) {
+        controller_->didClickTableColumn(ProgrammeModel::columnKeys().at(section));
+    });
+}
+
+void ProgrammeView::selectionChanged()
+{
+    std::vector<int> rows;
+    for (const QModelIndex &i : tableView_->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    TGDEntryList selected;
+    selected.reserve(rows.size());
+    for (int row : rows)
+        selected.push_back(model_->list()[size_t(row)]);
+    controller_->selectionDidChange(selected);
+}
+
+void ProgrammeView::showProgrammes(const TGDEntryList &list)
+{
+    if (list == model_->list()) {
+        model_->showProgrammes(list);
+        return;
+    }
+    // A new order or a narrower list keeps the selected programmes selected where they
+    // are still shown, wherever they have moved to.
+    QItemSelectionModel *selection = tableView_->selectionModel();
+    std::vector<const TGDEntry *> selected;
+    for (const QModelIndex &i : selection->selectedRows())
+        selected.push_back(model_->list()[size_t(i.row())].get());
+    model_->showProgrammes(list);
+    if (selected.empty())
+        return;
+    std::unordered_map<const TGDEntry *, int> rowOf;
+    rowOf.reserve(list.size());
+    for (size_t row = 0; row < list.size(); ++row)
+        rowOf.emplace(list[row].get(), int(row));
+    std::vector<int> rows;
+    for (const TGDEntry *e : selected)
+        if (const auto it = rowOf.find(e); it != rowOf.end())
+            rows.push_back(it->second);
+    std::sort(rows.begin(), rows.end());
+    QItemSelection restored;
+    for (size_t i = 0; i < rows.size();) {
+        size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+            ++j;
+        restored.select(
+            model_->index(rows[i], 0), model_->index(rows[j], model_->columnCount() - 1));
+        i = j + 1;
+    }
+    restoringSelection_ = true;
+    selection->select(restored, QItemSelectionModel::ClearAndSelect);
+    restoringSelection_ = false;
+    if (!rows.empty())
+        tableView_->scrollTo(model_->index(rows.front(), 0));
+    selectionChanged();
+}
+
+void ProgrammeView::endSearch()
+{
+    const QSignalBlocker quiet(searchField_);
+    searchField_->clear();
+}
+
+void ProgrammeView::showSortIndicator(const QString &column, bool ascending)
+{
+    const int section = int(ProgrammeModel::columnKeys().indexOf(column));
+    for (QTableView *view : tables_) {
+        view->horizontalHeader()->setSortIndicatorShown(true);
+        view->horizontalHeader()->setSortIndicator(
+            section, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    }
+}
+
+void ProgrammeView::showDetail(const ProgrammeDetail &d)
+{
+    QPalette text = descriptionField_->palette();
+    text.setColor(QPalette::Text, d.descriptionGrey ? QColor(Qt::gray) : QColor(Qt::black));
+    descriptionField_->setPalette(text);
+    descriptionField_->setPlainText(d.description);
+    // Kept from the programme shown before, so drawn as no longer current.
+    subField_->setEnabled(!d.descriptionGrey);
+    catField_->setEnabled(!d.descriptionGrey);
+    subField_->setText(d.sub);
+    subField_->setCursorPosition(0);
+    catField_->setText(d.cat);
+    catField_->setCursorPosition(0);
+    for (QWidget *w : std::initializer_list<QWidget *> {
+             extStartField_, extStopField_, extStartLabel_, extStopLabel_ })
+        w->setVisible(d.extVisible);
+    if (d.extVisible) {
+        extStartField_->setText(d.extStart);
+        extStopField_->setText(d.extStop);
+    }
+}
