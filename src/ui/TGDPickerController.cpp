@@ -9,7 +9,20 @@ TGDPickerController::TGDPickerController(QObject *parent)
 
 void TGDPickerController::setFileList(TGDEntryList list)
 {
-    auto index = std::make_shared<const ProgrammeIndex>(list);
+    // The keyword controller hands the same full list over at every write-out: its index
+    // is built once.
+    std::shared_ptr<const ProgrammeIndex> index;
+    {
+        std::lock_guard lock(lastMutex_);
+        if (list == lastList_)
+            index = lastIndex_;
+    }
+    if (!index) {
+        index = std::make_shared<const ProgrammeIndex>(list);
+        std::lock_guard lock(lastMutex_);
+        lastList_ = list;
+        lastIndex_ = index;
+    }
     ui_.run([this, list = std::move(list), index = std::move(index)]() mutable {
         if (list == fileData_.list)
             return;

@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 // What the detail area beside the programme table shows.
@@ -102,6 +103,10 @@ private:
     ProgrammeIndex::Rows fileData_;
     ProgrammeIndex::Rows searchList_;
     std::shared_ptr<const ProgrammeIndex> index_ = std::make_shared<const ProgrammeIndex>();
+    // The list last handed to setFileList and its index, for any thread.
+    std::mutex lastMutex_;
+    TGDEntryList lastList_;
+    std::shared_ptr<const ProgrammeIndex> lastIndex_;
     // The index the search result came from: the working list may have been replaced since.
     std::shared_ptr<const ProgrammeIndex> searchIndex_ = index_;
     bool sortAscending_ = true;
