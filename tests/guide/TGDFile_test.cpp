@@ -20,7 +20,7 @@ protected:
         return f.getFileData();
     }
 
-    SydneyTime zone;
+    LocalZone zone;
     TempHome home;
     TGDFile f;
 };

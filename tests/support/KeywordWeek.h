@@ -101,7 +101,7 @@ protected:
         return nullptr;
     }
 
-    SydneyTime zone;
+    LocalZone zone;
     TempHome home;
     QString output;
     QDate today { 2007, 3, 12 };
