@@ -137,10 +137,10 @@ TEST_F(RuleTableTest, DeleteAsksFirstAndRemovesExactlyTheSelectedRules)
     rules->deleteRecord();
     EXPECT_EQ(view.beeps, 1);
     ASSERT_EQ(view.alerts.size(), 1u);
-    EXPECT_EQ(view.alerts[0].title, "Warning!");
-    EXPECT_EQ(view.alerts[0].message, "Are you sure you want to delete the selected entry(s)?");
-    EXPECT_EQ(view.alerts[0].defaultButton, "Delete");
-    EXPECT_EQ(view.alerts[0].alternateButton, "Don't Delete");
+    const RuleAlert &a = view.alerts[0];
+    EXPECT_EQ(QStringList({ a.title, a.message, a.defaultButton, a.alternateButton }),
+        QStringList({ "Warning!", "Are you sure you want to delete the selected entry(s)?",
+            "Delete", "Don't Delete" }));
     view.pending(false);
     EXPECT_EQ(kwc->giveSeqs(), (KeywordRules { blank1, blank2, lost }));
 
@@ -164,8 +164,8 @@ TEST_F(RuleTableTest, TurningAutoRecordOnMarksTheMatchesAtOnce)
     rules->setObjectValue(true, "autoRecord", 9); // no such row
     rules->setObjectValue(1, "NoSuchKey", 0);
     EXPECT_EQ(table.getFileData(), *rage->matches);
-    EXPECT_TRUE(std::all_of(rage->matches->begin(), rage->matches->end(),
-        [](const TGDEntryPtr &e) { return e->record; }));
+    for (const TGDEntryPtr &e : *rage->matches)
+        EXPECT_TRUE(e->record);
     EXPECT_EQ(rules->objectValue("autoRecord", 0), QVariant(true));
     EXPECT_FALSE(rules->objectValue("autoRecord", 9).isValid());
     EXPECT_FALSE(rules->ruleAt(-1));
@@ -293,12 +293,11 @@ TEST_F(RuleTableTest, EditsDuringReloadCyclesAreNeverLost)
         }
     EXPECT_EQ(found, marked.size());
     // The last rule edit stands everywhere: in the rule, the table's row and the file.
-    EXPECT_EQ(rule->keywords, QStringList { "Landline" });
-    EXPECT_EQ(rule->autoRecord, std::optional<bool>(false));
     EXPECT_EQ(rules->objectValue("Keywords", 0), QStringList { "Landline" });
     ASSERT_TRUE(stored() && stored()->size() == 1);
-    EXPECT_EQ(stored()->front()->keywords, QStringList { "Landline" });
-    EXPECT_EQ(stored()->front()->autoRecord, std::optional<bool>(false));
+    for (const KeywordRulePtr &r : { rule, stored()->front() })
+        EXPECT_EQ(std::make_pair(r->keywords, r->autoRecord),
+            std::make_pair(QStringList { "Landline" }, std::optional<bool>(false)));
     for (const TGDEntryPtr &e : *rule->matches)
         EXPECT_TRUE(e->title.contains("Landline") || e->subAndCat.contains("Landline"));
 }
