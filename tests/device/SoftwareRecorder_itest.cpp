@@ -70,16 +70,12 @@ protected:
 
 } // namespace
 
-TEST_P(RecorderTest, OpenReportsTheSpeedAndGranule)
-{
-    EXPECT_EQ(usbf.getSpeed(), GetParam());
-    EXPECT_EQ(usb::kBlockSize, GetParam() == 2 ? 64u : 4u);
-    EXPECT_NE(out.find("Connected to Topfield\n"), std::string::npos);
-    EXPECT_NE(out.find(GetParam() == 2 ? "blockS:64" : "blockS:4"), std::string::npos);
-}
-
 TEST_P(RecorderTest, FilesArriveByteIdenticalAtEverySize)
 {
+    EXPECT_EQ(usbf.getSpeed(), GetParam());
+    EXPECT_NE(out.find("Connected to Topfield\n"), std::string::npos) << out;
+    EXPECT_TRUE(out.find(GetParam() == 2 ? "blockS:64\n" : "blockS:4\n") != std::string::npos)
+        << out;
     // Sizes around the chunk and around the 512 rule of both granules.
     for (int size : { 0, 1, 2, 496, 503, 504, 60928, 60929, 130000, 200000 }) {
         const QByteArray contents = randomBytes(size);
@@ -93,19 +89,6 @@ TEST_P(RecorderTest, FilesArriveByteIdenticalAtEverySize)
     EXPECT_EQ(recorder->commandCount(usb::kCmdFileData), 1 + 1 + 1 + 1 + 1 + 1 + 1 + 2 + 3 + 4);
 }
 
-TEST_P(RecorderTest, ChunksFollowTheRate)
-{
-    usbf.setRate(65024);
-    const QByteArray contents = randomBytes(130000);
-    ASSERT_TRUE(upload(localFile("x.tgd", contents)));
-    EXPECT_EQ(recorder->commandCount(usb::kCmdFileData), 2);
-    EXPECT_EQ(readFile(disk.path() + "/ProgramFiles/x.tgd"), contents);
-    // 65024 + 16 bytes in one packet, rounded to the granule but never to 512.
-    const qint64 packet = usb::sendTransferLength(65040, usb::kBlockSize);
-    EXPECT_NE(packet % 512, 0);
-    EXPECT_EQ(recorder->stats().violations, QStringList());
-}
-
 TEST_P(RecorderTest, ListingsAreRealEntries)
 {
     writeFile(disk.path() + "/ProgramFiles/20261205.tgd", QByteArray(5000, 'a'));
@@ -114,20 +97,17 @@ TEST_P(RecorderTest, ListingsAreRealEntries)
     ASSERT_TRUE(reply);
     EXPECT_EQ(usb::replyCode(*reply), usb::kReplyDirBlock);
     ASSERT_EQ(reply->size(), 8 + 2 * 114);
-    auto first = DataHandler::getTFFileFromSwappedHexData(reply->mid(8, 114));
-    auto second = DataHandler::getTFFileFromSwappedHexData(reply->mid(122, 114));
-    EXPECT_EQ(first->name, QString("20261205.tgd"));
-    EXPECT_EQ(first->type, 2);
-    EXPECT_EQ(first->sizeLSB, 5000);
-    EXPECT_EQ(second->name, QString("Sub"));
-    EXPECT_EQ(second->type, 1);
+    const auto first = DataHandler::getTFFileFromSwappedHexData(reply->mid(8, 114));
+    const auto second = DataHandler::getTFFileFromSwappedHexData(reply->mid(122, 114));
+    EXPECT_EQ(std::make_tuple(first->name.value_or(""), first->type, int(first->sizeLSB)),
+        std::make_tuple(QString("20261205.tgd"), 2, 5000));
+    EXPECT_EQ(std::make_pair(second->name.value_or(""), second->type), std::make_pair(QString("Sub"), 1));
     // Before the listing, the connection check's cancel.
     EXPECT_EQ(recorder->commandCount(usb::kCmdCancel), 1);
 
-    const auto missing = usbf.getFileList(context.get(), "\\Nowhere\\");
-    EXPECT_EQ(usb::replyCode(*missing), usb::kReplyFail);
-    const auto escape = usbf.getFileList(context.get(), "\\..\\");
-    EXPECT_EQ(usb::replyCode(*escape), usb::kReplyFail);
+    for (const char *folder : { "\\Nowhere\\", "\\..\\" })
+        EXPECT_EQ(usb::replyCode(*usbf.getFileList(context.get(), folder)), usb::kReplyFail)
+            << folder;
 }
 
 TEST_P(RecorderTest, RecorderThatNeverAnswers)
@@ -235,18 +215,3 @@ TEST_P(RecorderTest, RecorderChecksWhatItReceives)
 
 INSTANTIATE_TEST_SUITE_P(Speeds, RecorderTest, ::testing::Values(2, 1),
     [](const auto &info) { return info.param == 2 ? "High" : "Full"; });
-
-TEST(Recorder, AbsentRecorderCannotBeOpened)
-{
-    std::string out;
-    setUsbOutSink([&out](const std::string &line) { out += line; });
-    QTemporaryDir disk;
-    auto recorder = std::make_shared<SoftwareRecorder>(disk.path());
-    recorder->faults().absent = true;
-    USBFunctions::setTransportFactory([recorder] { return SoftwareRecorder::transport(recorder); });
-    USBFunctions usbf;
-    EXPECT_EQ(usbf.initializeUSB(), nullptr);
-    EXPECT_EQ(out, "Could not connect to Topfield\n");
-    USBFunctions::setTransportFactory({});
-    setUsbOutSink({});
-}
