@@ -3,10 +3,8 @@
 
 #include <QSettings>
 #include <QTimeZone>
-
-#include <gtest/gtest.h>
-
 #include <ctime>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -14,19 +12,14 @@ TEST(Settings, AFreshStoreReadsEveryRegisteredDefaultWithoutStoringIt)
 {
     TempHome home;
     Settings::registerDefaults();
-    EXPECT_EQ(Settings::string("location"), "Sydney");
-    EXPECT_EQ(Settings::string("connectionMethod"), "USB");
-    EXPECT_EQ(Settings::value("provider"), QVariant(QString("")));
-    EXPECT_EQ(Settings::value("FTP URL"), QVariant(QString("")));
-    EXPECT_EQ(Settings::stringList("uploadFolder"), QStringList{"ProgramFiles"});
-    EXPECT_EQ(Settings::value("keywordPadStart"), QVariant(0));
-    EXPECT_EQ(Settings::value("keywordPadEnd"), QVariant(0));
-    EXPECT_EQ(Settings::value("useOldStyleNames"), QVariant(false));
-    EXPECT_EQ(Settings::value("generateGrid"), QVariant(false));
-    EXPECT_EQ(Settings::value("autoRun"), QVariant(false));
-    EXPECT_EQ(Settings::value("CFPreferencesWritesXML"), QVariant(true));
-    EXPECT_EQ(Settings::date("autoRunTime"),
-              QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc()));
+    const std::pair<const char *, QVariant> defaults[] = { { "location", "Sydney" },
+        { "connectionMethod", "USB" }, { "provider", "" }, { "FTP URL", "" },
+        { "uploadFolder", QStringList { "ProgramFiles" } }, { "keywordPadStart", 0 },
+        { "keywordPadEnd", 0 }, { "useOldStyleNames", false }, { "generateGrid", false },
+        { "autoRun", false }, { "CFPreferencesWritesXML", true },
+        { "autoRunTime", QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc()) } };
+    for (const auto &[key, value] : defaults)
+        EXPECT_EQ(Settings::value(key), value) << key;
     // The two unregistered keys.
     EXPECT_FALSE(Settings::value("daysToLoad").isValid());
     EXPECT_EQ(Settings::integer("PublishTimeout"), 0);
@@ -41,13 +34,13 @@ TEST(Settings, StoredValuesComeBackWithTheirTypes)
 {
     TempHome home;
     Settings::registerDefaults();
-    Settings::setValue("uploadFolder", QStringList{"DataFiles"});
+    Settings::setValue("uploadFolder", QStringList { "DataFiles" });
     Settings::setValue("generateGrid", true);
     Settings::setValue("keywordPadStart", 5);
     Settings::setValue("PublishTimeout", 30);
     Settings::synchronize();
     // A one-element list and numbers survive the text store as their own types.
-    EXPECT_EQ(Settings::stringList("uploadFolder"), QStringList{"DataFiles"});
+    EXPECT_EQ(Settings::stringList("uploadFolder"), QStringList { "DataFiles" });
     EXPECT_EQ(Settings::value("generateGrid").typeId(), QMetaType::Bool);
     EXPECT_TRUE(Settings::boolean("generateGrid"));
     EXPECT_EQ(Settings::value("keywordPadStart"), QVariant(5));
@@ -59,9 +52,9 @@ TEST(Settings, CommandLineTextFormsRoundTrip)
     qputenv("TZ", "Australia/Sydney");
     tzset();
     EXPECT_EQ(Settings::parseText("uploadFolder", "DataFiles, EPG")->toStringList(),
-              QStringList({"DataFiles", "EPG"}));
-    EXPECT_EQ(Settings::formatText("uploadFolder", QStringList({"DataFiles", "EPG"})),
-              "DataFiles,EPG");
+        QStringList({ "DataFiles", "EPG" }));
+    EXPECT_EQ(
+        Settings::formatText("uploadFolder", QStringList({ "DataFiles", "EPG" })), "DataFiles,EPG");
     EXPECT_EQ(Settings::parseText("autoRun", "YES")->toBool(), true);
     EXPECT_EQ(Settings::parseText("autoRun", "no")->toBool(), false);
     EXPECT_FALSE(Settings::parseText("autoRun", "maybe"));
@@ -71,9 +64,9 @@ TEST(Settings, CommandLineTextFormsRoundTrip)
     const QVariant t = *Settings::parseText("autoRunTime", "06:05");
     EXPECT_EQ(Settings::formatText("autoRunTime", t), "06:05");
     // The registered default, midnight UTC on 1 January 2001, is 11:00 in Sydney's summer.
-    EXPECT_EQ(Settings::formatText("autoRunTime",
-                                   QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc())),
-              "11:00");
+    EXPECT_EQ(Settings::formatText(
+                  "autoRunTime", QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc())),
+        "11:00");
 }
 
 } // namespace
