@@ -12,23 +12,6 @@
 
 namespace {
 
-class ProgressView : public DayListView {
-public:
-    void showRows(const GuideDayRows &rows) override
-    {
-        if (rows.size() == 1 && rows.front()->file == "Loading...") {
-            EXPECT_EQ(rows.front()->date, QDate::currentDate().toString("ddMMyyyy"));
-            progress << rows.front()->downloaded.toDouble();
-        }
-        last = rows;
-    }
-    QList<double> progress;
-    GuideDayRows last;
-};
-
-const QStringList kButtonsOff = { "fetch off Downloading...", "upload off" };
-const QStringList kButtonsOn = { "fetch on Fetch", "upload on" };
-
 class FetchScripts : public AppFixture, public ::testing::Test {
 protected:
     FetchScripts()
@@ -56,7 +39,7 @@ protected:
     }
 
     QTemporaryDir program;
-    ProgressView view;
+    PlaceholderView view { QDate::currentDate().toString("ddMMyyyy") };
 };
 
 const QString kToday = QDate::currentDate().toString("yyyyMMdd");

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
+#include <optional>
 
 // One recording double for every seam of the application controller: each call, the beep
 // included, appends a line to `calls`, so a test sees the order of everything it did.
@@ -24,6 +25,24 @@ public:
     void setUploadEnabled(bool enabled) override;
     QStringList calls;
 };
+
+// The day list as a fetch shows it: the progress of every placeholder row ("Loading...",
+// no programmes, dated `placeholderDate`) and the rows shown last.
+class PlaceholderView : public DayListView {
+public:
+    explicit PlaceholderView(std::optional<QString> placeholderDate = std::nullopt)
+        : placeholderDate_(std::move(placeholderDate)) { }
+    void showRows(const GuideDayRows &rows) override;
+    QList<double> progress;
+    GuideDayRows last;
+
+private:
+    std::optional<QString> placeholderDate_;
+};
+
+// The buttons' calls as a fetch starts and ends.
+inline const QStringList kButtonsOff = { "fetch off Downloading...", "upload off" };
+inline const QStringList kButtonsOn = { "fetch on Fetch", "upload on" };
 
 // The application controller in a fresh home, wired to a source list and the double.
 // Start-up (awakeFromNib) is left to the test.
