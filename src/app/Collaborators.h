@@ -1,18 +1,12 @@
 #pragma once
 
+#include "ui/GridPages.h"
 #include "ui/KeywordStore.h"
 
 #include <QString>
 
 // The application controller talks to the other controllers through these seams, so that
 // it can run headless and be tested with recording doubles.
-
-// The grid preview browser.
-class GridPages {
-public:
-    virtual ~GridPages() = default;
-    virtual void loadPages() = 0;
-};
 
 // The per-user scheduled daily run.
 class AutoRunScheduler {

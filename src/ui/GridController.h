@@ -1,0 +1,55 @@
+#pragma once
+
+#include "ui/GridPages.h"
+
+#include <QDate>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+
+// The grid preview pages of the output folder, one per guide day, shown one at a time.
+// Widget-free: the window connects showUrl to its web view and the two button signals to
+// its next-day and previous-day buttons, whose states at start are the window's. UI thread.
+class GridController : public QObject, public GridPages
+{
+    Q_OBJECT
+public:
+    explicit GridController(QObject *parent = nullptr);
+
+    // The day that counts as today when past pages are removed (tests).
+    void setToday(std::function<QDate()> today) { today_ = std::move(today); }
+
+    // Rebuilds the page list from the output folder, in walk order: "xmltv.html" and the
+    // pages of today and later days are listed, older pages (and pages whose name does
+    // not start with a date) are deleted and their paths written to the system log. Shows
+    // the first page and disables previous-day; an empty list changes nothing shown.
+    void loadPages() override;
+    // The two buttons' actions: one day on or back, with the buttons' states following.
+    void nextDay();
+    void previousDay();
+    // Shows the page at `index` (the day list's selected row); out of range: nothing.
+    void displayPage(int index);
+    // Scrolls the current page to the hour at the start of the button's title.
+    void goToHour(const QString &buttonTitle);
+    // The page anchor for an hour: 4 and 5 → 5, 22 and later → h − 22, others h + 2.
+    static int anchorForHour(int hour);
+
+    // Page names relative to the output folder, with ".html".
+    const QStringList &pages() const { return pages_; }
+    int currentDay() const { return currentDay_; }
+    // The file URL of the page at `index`.
+    QUrl pageUrl(int index) const;
+
+Q_SIGNALS:
+    // Load this file URL (a page, or a page with an hour fragment) into the web view.
+    void showUrl(const QUrl &url);
+    void nextEnabled(bool enabled);
+    void previousEnabled(bool enabled);
+
+private:
+    std::function<QDate()> today_;
+    QString folder_;
+    QStringList pages_;
+    int currentDay_ = 0;
+};
