@@ -42,6 +42,8 @@ int main(int argc, char *argv[])
             return runSettingsCommand(options, out, err);
         if (options.search)
             return runSearchCommand(*options.search, QDate::currentDate(), out, err);
+        if (options.nowOn)
+            return runNowOnCommand(options.at, out, err);
         if (options.convert)
             return runConvert(options.convert->at(0), options.convert->at(1), options.convertXml,
                               out, err);

@@ -7,10 +7,12 @@
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
+#include "base/SystemLog.h"
 #include "device/SoftwareRecorder.h"
 #include "guide/TGDFile.h"
 #include "guide/TGDFormat.h"
 #include "ui/KeywordController.h"
+#include "ui/NowOnController.h"
 #include "ui/ProgrammeSearch.h"
 #include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
@@ -18,6 +20,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -74,11 +77,14 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     const QCommandLineOption upload(QStringLiteral("upload"));
     const QCommandLineOption pvrSim(QStringLiteral("pvr-sim"), QString(), QStringLiteral("FOLDER"));
     const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("TEXT"));
+    const QCommandLineOption nowOn(QStringLiteral("now-on"));
+    const QCommandLineOption at(QStringLiteral("at"), QString(), QStringLiteral("TIME"));
 
     QCommandLineParser parser;
     // "-headless" is a mistake, not the letters h, e, a, ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim, search });
+    parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim,
+        search, nowOn, at });
 
     CommandLineOptions o;
     if (!parser.parse(arguments)) {
@@ -100,6 +106,8 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.upload = parser.isSet(upload);
     o.pvrSimFolder = value(pvrSim);
     o.search = value(search);
+    o.nowOn = parser.isSet(nowOn);
+    o.at = value(at);
 
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(convert)) {
@@ -111,6 +119,8 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
         o.error = QStringLiteral("unexpected argument: ") + positional.first();
     } else if (o.convertXml) {
         o.error = QStringLiteral("--xml goes with --convert");
+    } else if (o.at && !o.nowOn) {
+        o.error = QStringLiteral("--at goes with --now-on");
     }
     return o;
 }
@@ -149,7 +159,7 @@ QString commandLineHelp()
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-        && !o.convert && !o.upload && !o.search && o.error.isEmpty();
+        && !o.convert && !o.upload && !o.search && !o.nowOn && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -232,6 +242,38 @@ int runSearchCommand(const QString &text, const QDate &today, QTextStream &out, 
     if (failed)
         return 2;
     return found.empty() ? 1 : 0;
+}
+
+int runNowOnCommand(const std::optional<QString> &at, QTextStream &out, QTextStream &err)
+{
+    QDateTime when = QDateTime::currentDateTime();
+    if (at) {
+        when = QDateTime::fromString(*at, QStringLiteral("yyyy-MM-dd HH:mm"));
+        if (!when.isValid()) {
+            err << "pallaro: --at needs a local time as \"YYYY-MM-DD HH:MM\": " << *at << "\n";
+            return 2;
+        }
+    }
+    Settings::registerDefaults();
+    const QString folder = Paths::outputFolder();
+    if (!QFileInfo(folder).isDir()) {
+        err << "pallaro: no output folder: " << folder << "\n";
+        return 2;
+    }
+    // The reload's own reader, with its complaints on standard error instead.
+    setSystemLogSink([&err](const QString &line) { err << "pallaro: " << line << "\n"; });
+    KeywordController kwc(nullptr, nullptr);
+    kwc.setToday([&when] { return when.date(); });
+    const bool read = kwc.loadInData();
+    setSystemLogSink({});
+    const TGDEntryList on = NowOnController::onAir(kwc.allTGDEntries(), when);
+    for (const TGDEntryPtr &e : on)
+        out << e->channel << '\t' << e->rawStart << '\t' << e->title << '\n';
+    out.flush();
+    err.flush();
+    if (!read)
+        return 2;
+    return on.empty() ? 1 : 0;
 }
 
 int runHeadless(const CommandLineOptions &options)

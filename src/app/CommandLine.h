@@ -22,6 +22,8 @@ struct CommandLineOptions {
     std::optional<QString> pvrSimFolder;  // --pvr-sim FOLDER
     bool reload = false;                  // --reload: one keyword reload cycle
     std::optional<QString> search;        // --search TEXT
+    bool nowOn = false;                   // --now-on
+    std::optional<QString> at;            // --at "YYYY-MM-DD HH:MM" (with --now-on)
     QString error;                        // non-empty when the arguments are unusable
 };
 
@@ -39,6 +41,12 @@ int runSettingsCommand(const CommandLineOptions &options, QTextStream &out, QTex
 // order, each day as the table lists it; writes nothing. Answers 0 when something was
 // found, 1 when nothing was, 2 on an error (like grep). `today` decides the guide days.
 int runSearchCommand(const QString &text, const QDate &today, QTextStream &out, QTextStream &err);
+
+// --now-on: prints "channel<TAB>rawStart<TAB>title" for every programme on air at `at`
+// (local "YYYY-MM-DD HH:MM"; absent: now) in the day files the keyword reload reads, in
+// the full list's order; writes nothing. Answers 0 when something is on, 1 when nothing
+// is, 2 on an error.
+int runNowOnCommand(const std::optional<QString> &at, QTextStream &out, QTextStream &err);
 
 // Runs the controllers without a window: start-up, then every requested command in turn,
 // printing the StatusLog to standard output as it grows. Needs a QCoreApplication.

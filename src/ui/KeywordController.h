@@ -83,7 +83,8 @@ public:
     // One match run for the rule at `index`; queued while a cycle runs.
     void updateMatches(int index);
     // Reads the current day files into the full list; sorts it by channel, then start.
-    void loadInData();
+    // Answers whether every day file could be read.
+    bool loadInData();
     void sortData();
     // The full list's order: by channel key, then start (an invalid start first); stable.
     static void sortByChannelAndStart(TGDEntryList &list);

@@ -26,12 +26,13 @@ void KeywordController::report(const QString &line)
         systemLog(line);
 }
 
-void KeywordController::loadInData()
+bool KeywordController::loadInData()
 {
     beginExclusive();
-    loadInDataLocked();
+    const bool ok = loadInDataLocked();
     sortDataLocked();
     endExclusive();
+    return ok;
 }
 
 bool KeywordController::loadInDataLocked()
