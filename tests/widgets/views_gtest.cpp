@@ -4,7 +4,9 @@
 #include "widgets/TransparentWindow.h"
 
 #include <QImage>
+#include <QLabel>
 #include <QSet>
+#include <QVBoxLayout>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -58,6 +60,25 @@ TEST(RoundedBox, ALongTitleIsCutToTheBoxLess12)
     const QRectF title = box.titleRect(QSizeF(60, 40));
     EXPECT_EQ(title.x(), 6);
     EXPECT_EQ(title.width(), 48);
+}
+
+TEST(RoundedBox, LaysItsChildrenOutBelowTheTitleInsideTheBorder)
+{
+    RoundedBox box(QStringLiteral("Status"));
+    auto *layout = new QVBoxLayout(&box);
+    auto *child = new QLabel(QStringLiteral("Fetching"));
+    layout->addWidget(child);
+    box.resize(200, 120);
+    layout->activate();
+    // The title bar's lowest point, turned from y up into the widget's y down.
+    const QRectF bar = RoundedBox::titlePath(
+        RoundedBox::bodyRect(box.size(), box.borderWidth()), 4.0, box.titleRect(box.size()), true)
+                           .boundingRect();
+    const QRect inside = child->geometry();
+    EXPECT_GE(inside.top(), 120 - bar.y());
+    EXPECT_GE(inside.left(), box.borderWidth());
+    EXPECT_LE(inside.right(), 200 - box.borderWidth());
+    EXPECT_LE(inside.bottom(), 120 - box.borderWidth());
 }
 
 struct PixelCase {
