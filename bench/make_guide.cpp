@@ -1,7 +1,8 @@
 // Writes a synthetic XMLTV guide shaped like the provider's: channels first, then
 // programmes channel by channel, back to back, with Australian offsets.
-//   bench_make_guide regional|large FILE
-//   bench_make_guide CHANNELS DAYS FILE
+//   bench_make_guide regional|large FILE [YYYY-MM-DD]
+//   bench_make_guide CHANNELS DAYS FILE [YYYY-MM-DD]
+// The guide starts on the given day (default 2023-04-03), at 00:00 +1000.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,15 +57,30 @@ int main(int argc, char **argv)
 {
     int channels = 0, days = 0;
     const char *path = nullptr;
-    if (argc == 3 && std::strcmp(argv[1], "regional") == 0) {
-        channels = 30, days = 8, path = argv[2];
-    } else if (argc == 3 && std::strcmp(argv[1], "large") == 0) {
-        channels = 200, days = 14, path = argv[2];
-    } else if (argc == 4) {
+    const char *from = nullptr;
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "regional") == 0) {
+        channels = 30, days = 8, path = argv[2], from = argc == 4 ? argv[3] : nullptr;
+    } else if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "large") == 0) {
+        channels = 200, days = 14, path = argv[2], from = argc == 4 ? argv[3] : nullptr;
+    } else if (argc == 4 || argc == 5) {
         channels = std::atoi(argv[1]), days = std::atoi(argv[2]), path = argv[3];
+        from = argc == 5 ? argv[4] : nullptr;
     } else {
-        std::fprintf(stderr, "usage: %s regional|large FILE | CHANNELS DAYS FILE\n", argv[0]);
+        std::fprintf(stderr, "usage: %s regional|large FILE [YYYY-MM-DD] | CHANNELS DAYS FILE "
+                             "[YYYY-MM-DD]\n",
+            argv[0]);
         return 2;
+    }
+    std::time_t begin = 1680444000; // 2023-04-03 00:00 +1000
+    if (from) {
+        std::tm tm {};
+        if (std::sscanf(from, "%d-%d-%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday) != 3) {
+            std::fprintf(stderr, "not a day: %s\n", from);
+            return 2;
+        }
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
+        begin = timegm(&tm) - 10 * 3600;
     }
     FILE *f = std::fopen(path, "w");
     if (!f) {
@@ -82,7 +98,6 @@ int main(int argc, char **argv)
             "  <channel id=\"%s\">\n    <display-name lang=\"en\">%s</display-name>\n"
             "  </channel>\n",
             id(c).c_str(), id(c).c_str());
-    const std::time_t begin = 1680444000; // 2023-04-03 00:00 +1000
     long programmes = 0;
     for (int c = 0; c < channels; ++c) {
         std::time_t t = begin;
