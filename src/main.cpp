@@ -12,7 +12,10 @@
 #include <QApplication>
 #endif
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
@@ -62,6 +65,19 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &QCoreApplication::aboutToQuit,
                      [&window] { window.controller()->applicationWillTerminate(); });
     return app.exec();
+#elif defined(PALLARO_WINDOW_PROGRAM)
+    // The window is a program of its own beside this one, so that command-line runs load
+    // none of the widget and web-engine libraries. It learns which command the user runs
+    // (for the scheduled-run units) from PALLARO_COMMAND.
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string window = length > 0 ? std::string(self, size_t(length)) : std::string(argv[0]);
+    setenv("PALLARO_COMMAND", window.c_str(), 1);
+    window = window.substr(0, window.rfind('/') + 1) + PALLARO_WINDOW_PROGRAM;
+    execv(window.c_str(), argv);
+    err << "pallaro: cannot start " << QString::fromStdString(window) << ": "
+        << QString::fromLocal8Bit(std::strerror(errno)) << "\n";
+    return 2;
 #else
     err << "pallaro: built without the window; use --headless\n";
     return 2;

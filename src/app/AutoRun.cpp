@@ -84,7 +84,9 @@ void SystemdAutoRun::setAutoRun(bool on)
             continue;
         }
         const QString text = fillTemplate(QString::fromUtf8(source.readAll()),
-            Paths::applicationSupportFolder(), time, QCoreApplication::applicationFilePath());
+            Paths::applicationSupportFolder(), time,
+            // The user's command, also when the window program writes the units.
+            qEnvironmentVariable("PALLARO_COMMAND", QCoreApplication::applicationFilePath()));
         QString why;
         if (!writeWholeFile(folder.filePath(unit), text.toUtf8(), &why))
             report_(QStringLiteral("Cannot write %1: %2").arg(folder.filePath(unit), why));

@@ -62,6 +62,62 @@ bool isVisible(const _xmlNode *node)
 
 namespace
 {
+bool nameIs(const xmlNode *n, const std::string &name);
+void searchEach(const xmlNode *node, const std::string *names, int count, unsigned open,
+    const xmlNode **found);
+void appendText(const xmlNode *node, std::string &out);
+bool isContainer(const xmlNode *n);
+std::string nodeName(const xmlNode *n);
+const xmlAttr *findAttribute(const xmlNode *n, const char *name);
+} // namespace
+
+namespace xmltree
+{
+
+void descendentsNamed(
+    const _xmlNode *node, const std::string *names, int count, const _xmlNode **found)
+{
+    for (int i = 0; i < count; ++i)
+        found[i] = nullptr;
+    if (node && node->type != XML_ATTRIBUTE_NODE)
+        searchEach(node, names, std::min(count, 32), (count >= 32 ? ~0u : (1u << count) - 1),
+            found);
+}
+
+void appendDescription(const _xmlNode *node, std::string &out)
+{
+    if (!node)
+        return;
+    if (isContainer(node))
+        appendText(node, out);
+    else
+        out += nodeName(node);
+}
+
+bool appendAttribute(const _xmlNode *node, const char *utf8Name, std::string &out)
+{
+    const xmlAttr *a = node ? findAttribute(node, utf8Name) : nullptr;
+    if (!a)
+        return false;
+    const xmlNode *c = a->children;
+    if (!c)
+        return true;
+    if (c->type == XML_TEXT_NODE && !c->next) {
+        if (c->content)
+            out += reinterpret_cast<const char *>(c->content);
+        return true;
+    }
+    xmlChar *value = xmlNodeListGetString(a->doc, c, 1);
+    if (value)
+        out += reinterpret_cast<const char *>(value);
+    xmlFree(value);
+    return true;
+}
+
+} // namespace xmltree
+
+namespace
+{
 
 QString fromXml(const xmlChar *s)
 {
@@ -134,6 +190,24 @@ const xmlNode *search(const xmlNode *node, const std::string &name)
         }
     }
     return result;
+}
+
+// search() for several names at once. A match hides its own subtree from that name only.
+void searchEach(const xmlNode *node, const std::string *names, int count, unsigned open,
+    const xmlNode **found)
+{
+    for (const xmlNode *c = node->children; c; c = c->next) {
+        if (!xmltree::isVisible(c))
+            continue;
+        unsigned below = open;
+        for (int i = 0; i < count; ++i)
+            if ((open & (1u << i)) && nameIs(c, names[i])) {
+                found[i] = c;
+                below &= ~(1u << i);
+            }
+        if (below && c->type == XML_ELEMENT_NODE)
+            searchEach(c, names, count, below, found);
+    }
 }
 
 void appendText(const xmlNode *node, std::string &out)
@@ -341,6 +415,20 @@ std::optional<XMLTree> XMLTree::descendentNamed(const std::string &utf8Name) con
     if (const xmlNode *found = search(node_, utf8Name))
         return XMLTree(doc_, const_cast<xmlNode *>(found));
     return std::nullopt;
+}
+
+std::vector<std::optional<XMLTree>> XMLTree::descendentsNamed(
+    const std::vector<std::string> &utf8Names) const
+{
+    std::vector<std::optional<XMLTree>> out(utf8Names.size());
+    if (!node_ || node_->type == XML_ATTRIBUTE_NODE)
+        return out;
+    std::vector<const xmlNode *> found(utf8Names.size(), nullptr);
+    xmltree::descendentsNamed(node_, utf8Names.data(), int(utf8Names.size()), found.data());
+    for (size_t i = 0; i < found.size(); ++i)
+        if (found[i])
+            out[i] = XMLTree(doc_, const_cast<xmlNode *>(found[i]));
+    return out;
 }
 
 bool XMLTree::nameEquals(const std::string &utf8Name) const

@@ -64,6 +64,9 @@ public:
     // another match; only elements are searched below. The node itself is no candidate.
     std::optional<XMLTree> descendentNamed(const QString &name) const;
     std::optional<XMLTree> descendentNamed(const std::string &utf8Name) const;
+    // descendentNamed for several names in one walk of the subtree: entry i for names[i].
+    std::vector<std::optional<XMLTree>> descendentsNamed(
+        const std::vector<std::string> &utf8Names) const;
     // Every child as a node of its own, in document order (whitespace-only text left out).
     std::vector<XMLTree> children() const;
 
@@ -99,4 +102,13 @@ int parseOptions();
 void installSafeLoader();
 // Whether a libxml2 node counts as a node of the tree (whitespace-only text does not).
 bool isVisible(const _xmlNode *node);
+
+// The same searches on bare nodes, for readers that hold no XMLTree. `found` gets, for
+// each of the `count` names, what descendentNamed would give, or null.
+void descendentsNamed(
+    const _xmlNode *node, const std::string *names, int count, const _xmlNode **found);
+// XMLTree::description() as UTF-8, appended to `out`.
+void appendDescription(const _xmlNode *node, std::string &out);
+// An element's attribute value as UTF-8, appended to `out`; false when there is none.
+bool appendAttribute(const _xmlNode *node, const char *utf8Name, std::string &out);
 } // namespace xmltree
