@@ -32,16 +32,29 @@ int runConvert(const QString &xmltvFile, const QString &outputFolder, bool xml, 
     XMLToEPG epg;
     QString error;
     bool foundGuide = false;
-    XMLTVProgrammeList programmes = epg.importXML(xmltvFile, &error, &foundGuide);
-    if (!error.isEmpty())
-        return refuse(QStringLiteral("%1 is not well-formed XML (%2)").arg(xmltvFile, error));
-    if (!foundGuide)
+    auto refuseDocument = [&]() {
+        if (!error.isEmpty())
+            return refuse(QStringLiteral("%1 is not well-formed XML (%2)").arg(xmltvFile, error));
         return refuse(QStringLiteral("%1 is not an XMLTV guide: no tv element").arg(xmltvFile));
-    epg.fixData(programmes);
-
-    if (!QDir().mkpath(outputFolder))
-        return refuse(QStringLiteral("cannot create the folder %1").arg(outputFolder));
-    const ExportResult tgd = epg.exportTGD(programmes, outputFolder);
+    };
+    XMLTVProgrammeList programmes;
+    ExportResult tgd;
+    if (xml) {
+        // The day XMLTV files need the whole programme list.
+        programmes = epg.importXML(xmltvFile, &error, &foundGuide);
+        if (!error.isEmpty() || !foundGuide)
+            return refuseDocument();
+        epg.fixData(programmes);
+        if (!QDir().mkpath(outputFolder))
+            return refuse(QStringLiteral("cannot create the folder %1").arg(outputFolder));
+        tgd = epg.exportTGD(programmes, outputFolder);
+    } else {
+        tgd = epg.convertToTGD(xmltvFile, outputFolder, &error, &foundGuide);
+        if (!error.isEmpty() || !foundGuide)
+            return refuseDocument();
+        if (tgd.noFolder)
+            return refuse(QStringLiteral("cannot create the folder %1").arg(outputFolder));
+    }
     if (!tgd.error.isEmpty())
         return refuse(QStringLiteral("cannot write %1").arg(tgd.error));
     out << tgd.programmes << " programmes written to " << tgd.files << " day files in "

@@ -16,25 +16,66 @@ QString cleanField(const QString &field)
 
 QByteArray encodeLine(const QStringList &fields, bool crlf)
 {
-    qsizetype size = 0;
+    qsizetype size = 2;
     for (const QString &f : fields)
         size += f.size() + 1;
-    QString line;
-    line.reserve(size);
+    QByteArray bytes;
+    bytes.reserve(size);
     for (qsizetype i = 0; i < fields.size(); ++i) {
         if (i)
-            line += QLatin1Char('\t');
-        const qsizetype from = line.size();
-        line += fields.at(i);
-        QChar *c = line.data() + from;
-        for (QChar *end = line.data() + line.size(); c != end; ++c)
-            if (*c == QLatin1Char('\t') || *c == QLatin1Char('\r') || *c == QLatin1Char('\n'))
-                *c = QLatin1Char(' ');
+            bytes += '\t';
+        appendField(bytes, fields.at(i));
     }
-    // toLatin1 writes "?" for every character ISO 8859-1 cannot hold.
-    QByteArray bytes = line.toLatin1();
     bytes += crlf ? "\r\n" : "\n";
     return bytes;
+}
+
+namespace {
+char cleaned(char16_t c)
+{
+    if (c == '\t' || c == '\r' || c == '\n')
+        return ' ';
+    return c > 0xFF ? '?' : char(c);
+}
+} // namespace
+
+void appendField(QByteArray &line, QStringView field)
+{
+    const qsizetype at = line.size();
+    line.resize(at + field.size());
+    char *out = line.data() + at;
+    for (const QChar c : field)
+        *out++ = cleaned(c.unicode());
+}
+
+void appendUtf8Field(QByteArray &line, std::string_view utf8)
+{
+    const qsizetype at = line.size();
+    // Never longer than the UTF-8 bytes: every character takes at least as many bytes.
+    line.resize(at + qsizetype(utf8.size()));
+    char *const begin = line.data() + at;
+    char *out = begin;
+    const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
+    const auto *end = p + utf8.size();
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            *out++ = cleaned(b);
+            ++p;
+        } else if (b < 0xE0 && p + 1 < end) {
+            *out++ = cleaned(char16_t(((b & 0x1F) << 6) | (p[1] & 0x3F)));
+            p += 2;
+        } else if (b < 0xF0) {
+            *out++ = '?';
+            p += 3;
+        } else {
+            // Outside the BMP: a surrogate pair, two characters that cannot be held.
+            *out++ = '?';
+            *out++ = '?';
+            p += 4;
+        }
+    }
+    line.resize(at + (out - begin));
 }
 
 namespace {

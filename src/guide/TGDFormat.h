@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <QStringView>
 #include <optional>
+#include <string_view>
 
 // The byte layout of a TGD day-file line: eight TAB-separated fields, ISO 8859-1.
 namespace tgd {
@@ -18,6 +20,10 @@ QString cleanField(const QString &field);
 // One line from eight fields, cleaned, ended by LF or CR LF, in ISO 8859-1. A character
 // ISO 8859-1 cannot hold is written as "?" so the line is never lost.
 QByteArray encodeLine(const QStringList &fields, bool crlf);
+// One field of such a line appended to `line`, cleaned and encoded the same way ("?" for
+// each UTF-16 unit ISO 8859-1 cannot hold); the UTF-8 form reads the bytes straight.
+void appendField(QByteArray &line, QStringView field);
+void appendUtf8Field(QByteArray &line, std::string_view utf8);
 
 // The record field of a programme marked for recording: "Y", or "-05 +10" with the
 // start and stop extensions in minutes (magnitudes clamped to 99 so the field keeps

@@ -1,142 +1,103 @@
 #include "guide/XMLToEPG.h"
 
-#include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/SystemLog.h"
-#include "base/WholeFile.h"
+#include "guide/DayFiles.h"
+#include "guide/GuideTime.h"
 #include "guide/TGDFormat.h"
+#include "guide/XMLTree.h"
 
-#include <QFile>
+#include <QDir>
 #include <QHash>
-#include <QSet>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <limits>
+#include <tuple>
 #include <type_traits>
 
 // Normalising the imported programmes (times, channel keys, region, order) and writing the
-// day files; reading the document is XMLToEPGImport.cpp's part.
+// TGD day files, from the list or straight from the document; reading the document is
+// XMLToEPGImport.cpp's part, the day XMLTV files XMLToEPGExport.cpp's.
 
 namespace
 {
 
 static_assert(std::is_nothrow_move_constructible_v<XMLTVProgramme>);
 
-// Header used when the resources folder has no readable "header.xml".
-const char kDefaultHeader[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-                              "<!DOCTYPE tv SYSTEM \"xmltv.dtd\">\n"
-                              "<tv generator-info-name=\"Pallaro\">\n";
+// What the normalisation needs of a channel identifier, worked out once per identifier.
+struct ChannelFacts {
+    QString displayChan;
+    QString chanName;
+    QByteArray field; // chanName as a day-file field
+    bool excluded = false;
+};
 
-bool readDigits(const QString &s, qsizetype at, int count, int &value)
-{
-    value = 0;
-    for (int i = 0; i < count; ++i) {
-        const char16_t c = s.at(at + i).unicode();
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    return true;
-}
-
-QByteArray dayKey(const QDate &d)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d", d.year(), d.month(), d.day());
-    return QByteArray(buf);
-}
-
-// Builds one day file at a time, in list order, and writes each whole when its day ends.
-// The list is sorted by start, so every day's programmes come together.
-class DayFiles
+class Channels
 {
 public:
-    DayFiles(QString folder, const char *extension, ExportResult &result, QByteArray trailer = {})
-        : folder_(std::move(folder))
-        , extension_(QString::fromLatin1(extension))
-        , trailer_(std::move(trailer))
-        , result_(result)
+    Channels()
+        : oldStyle_(Settings::boolean(QStringLiteral("useOldStyleNames")))
+        , location_(Settings::string(QStringLiteral("location")))
     {
     }
 
-    // Moves on to `day`, writing the file of the day before; answers true when a new day began.
-    bool beginDay(const QByteArray &day)
+    const ChannelFacts &facts(const QString &raw)
     {
-        if (day == day_)
-            return false;
-        finish();
-        day_ = day;
-        return true;
+        auto it = byName_.constFind(raw);
+        if (it == byName_.cend())
+            it = byName_.insert(raw, make(raw));
+        return *it;
     }
-    QByteArray &content() { return content_; }
-    void countProgramme() { ++inFile_; }
-
-    // Writes the open day's file, if any.
-    void finish()
+    const ChannelFacts &facts(const std::string &rawUtf8)
     {
-        if (day_.isEmpty())
-            return;
-        content_ += trailer_;
-        // The first failure is the one reported.
-        if (writeWholeFile(folder_ + QLatin1Char('/') + QString::fromLatin1(day_) + extension_,
-                content_, result_.error.isEmpty() ? &result_.error : nullptr)) {
-            ++result_.files;
-            result_.programmes += inFile_;
-        }
-        day_.clear();
-        content_.clear();
-        inFile_ = 0;
+        auto it = byBytes_.constFind(QByteArray::fromRawData(rawUtf8.data(), qsizetype(rawUtf8.size())));
+        if (it == byBytes_.cend())
+            it = byBytes_.insert(QByteArray(rawUtf8.data(), qsizetype(rawUtf8.size())),
+                make(QString::fromUtf8(rawUtf8.data(), qsizetype(rawUtf8.size()))));
+        return *it;
     }
 
 private:
-    QString folder_;
-    QString extension_;
-    QByteArray trailer_;
-    ExportResult &result_;
-    QByteArray day_;
-    QByteArray content_;
-    int inFile_ = 0;
+    ChannelFacts make(const QString &raw) const
+    {
+        ChannelFacts f;
+        if (oldStyle_) {
+            f.displayChan = raw;
+            f.chanName = raw;
+        } else {
+            std::tie(f.displayChan, f.chanName) = XMLToEPG::fixChannel(raw);
+        }
+        tgd::appendField(f.field, f.chanName);
+        f.excluded = XMLToEPG::excludedForLocation(raw, location_);
+        return f;
+    }
+
+    bool oldStyle_;
+    QString location_;
+    QHash<QString, ChannelFacts> byName_;
+    QHash<QByteArray, ChannelFacts> byBytes_;
 };
 
-// Element text and attribute values for a day XMLTV file: markup characters as entities,
-// everything outside 7-bit ASCII as a numeric character reference.
-void appendEscaped(QByteArray &out, const QString &text, bool attribute)
+// Measured between the true instants, so a programme spanning a clock change keeps its
+// real length. Clamped: a stop thousands of years off must not wrap round to a negative
+// length.
+int durationMinutes(const std::optional<GuideTime> &start, const std::optional<GuideTime> &stop)
 {
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        char32_t c = text.at(i).unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < n && text.at(i + 1).isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(char16_t(c), text.at(i + 1).unicode());
-            ++i;
-        }
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            continue;
-        case '<':
-            out += "&lt;";
-            continue;
-        case '>':
-            out += "&gt;";
-            continue;
-        case '"':
-            out += attribute ? "&quot;" : "\"";
-            continue;
-        default:
-            break;
-        }
-        // Attribute values would lose TAB and line breaks to normalisation on reading.
-        if (c >= 0x80 || (attribute && (c == '\t' || c == '\n' || c == '\r'))) {
-            out += "&#";
-            out += QByteArray::number(uint(c));
-            out += ';';
-        } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            out += '?'; // not allowed in XML 1.0 at all
-        } else {
-            out += char(c);
-        }
-    }
+    if (!start || !stop)
+        return 0;
+    return int(std::clamp<qint64>((stop->utcSecs - start->utcSecs) / 60, INT_MIN, INT_MAX));
+}
+
+// Channel key, start and duration of a day-file line, each followed by its TAB.
+void appendLineHead(QByteArray &line, const QByteArray &channelField, const QDate &d,
+    int minuteOfDay, int duration)
+{
+    char head[64];
+    const int n = std::snprintf(head, sizeof head, "\t%04d-%02d-%02d %02d:%02d\t%d\t", d.year(),
+        d.month(), d.day(), minuteOfDay / 60, minuteOfDay % 60, duration);
+    line += channelField;
+    line.append(head, n);
 }
 
 } // namespace
@@ -205,49 +166,13 @@ QVariant XMLTVProgramme::value(const QString &key) const
 
 std::optional<QDateTime> XMLToEPG::stringToDate(const std::optional<QString> &dateString)
 {
-    if (!dateString || dateString->size() <= 11) {
+    if (!dateString) {
         systemLog(QStringLiteral("dateString not long enough"));
         return std::nullopt;
     }
-    const QString &s = *dateString;
-    qsizetype digits = 0;
-    while (digits < s.size() && s.at(digits).unicode() >= '0' && s.at(digits).unicode() <= '9')
-        ++digits;
-    if (digits != 14 && digits != 12)
-        return std::nullopt;
-    int y, mo, d, h, mi, sec = 0;
-    readDigits(s, 0, 4, y);
-    readDigits(s, 4, 2, mo);
-    readDigits(s, 6, 2, d);
-    readDigits(s, 8, 2, h);
-    readDigits(s, 10, 2, mi);
-    if (digits == 14)
-        readDigits(s, 12, 2, sec);
-    const QDate date(y, mo, d);
-    if (!date.isValid() || h > 23 || mi > 59 || sec > 59)
-        return std::nullopt;
-    const QTime time(h, mi, sec);
-
-    int offset = 0;
-    const qsizetype rest = s.size() - digits;
-    if (rest == 6) {
-        const QChar sign = s.at(digits + 1);
-        int oh, om;
-        if (s.at(digits) != QLatin1Char(' ')
-            || (sign != QLatin1Char('+') && sign != QLatin1Char('-'))
-            || !readDigits(s, digits + 2, 2, oh) || !readDigits(s, digits + 4, 2, om) || oh > 14
-            || om > 59)
-            return std::nullopt;
-        offset = (oh * 3600 + om * 60) * (sign == QLatin1Char('-') ? -1 : 1);
-    } else if (rest != 0) {
-        return std::nullopt;
-    }
-    if (offset != 0)
-        return QDateTime(date, time, Qt::OffsetFromUTC, offset);
-    // UTC (XMLTV's meaning of a time without offset): show the local wall-clock time of
-    // this very instant, so a guide crossing a daylight-saving change keeps true times.
-    const QDateTime utc(date, time, Qt::UTC);
-    return utc.toOffsetFromUtc(utc.toLocalTime().offsetFromUtc());
+    if (const std::optional<GuideTime> t = parseGuideTime(*dateString))
+        return t->toDateTime();
+    return std::nullopt;
 }
 
 std::pair<QString, QString> XMLToEPG::fixChannel(const QString &identifier)
@@ -304,45 +229,37 @@ bool XMLToEPG::excludedForLocation(const QString &rawChannel, const QString &loc
 
 void XMLToEPG::fixData(XMLTVProgrammeList &programmes) const
 {
-    const bool oldStyle = Settings::boolean(QStringLiteral("useOldStyleNames"));
-    const QString location = Settings::string(QStringLiteral("location"));
-    QHash<QString, std::pair<QString, QString>> mapped;
-    for (XMLTVProgramme &p : programmes) {
-        p.startDate = stringToDate(p.rawStart);
-        p.stopDate = stringToDate(p.rawStop);
-        // Measured between the true instants, so a programme spanning a clock change
-        // keeps its real length.
-        // Clamped: a stop thousands of years off must not wrap round to a negative length.
-        p.duration = p.startDate && p.stopDate
-            ? int(std::clamp<qint64>(
-                (p.stopDate->toMSecsSinceEpoch() - p.startDate->toMSecsSinceEpoch()) / 60000,
-                INT_MIN, INT_MAX))
-            : 0;
-        const QString raw = p.rawChannel.value_or(QString());
-        auto it = mapped.constFind(raw);
-        if (it == mapped.cend())
-            it = mapped.insert(raw, fixChannel(raw));
-        if (oldStyle) {
-            p.chanName = raw;
-            p.displayChan = raw;
-        } else {
-            p.displayChan = it->first;
-            p.chanName = it->second;
+    Channels channels;
+    auto timeOf = [](const std::optional<QString> &text) -> std::optional<GuideTime> {
+        if (!text) {
+            systemLog(QStringLiteral("dateString not long enough"));
+            return std::nullopt;
         }
-    }
-    programmes.erase(std::remove_if(programmes.begin(), programmes.end(),
-                         [&location](const XMLTVProgramme &p) {
-                             return excludedForLocation(p.rawChannel.value_or(QString()), location);
-                         }),
-        programmes.end());
-    // Sorted through keys so each record moves once; equal starts keep their order and
-    // programmes without a start go last.
+        return parseGuideTime(*text);
+    };
     std::vector<std::pair<qint64, size_t>> order;
     order.reserve(programmes.size());
-    for (size_t i = 0; i < programmes.size(); ++i)
-        order.emplace_back(programmes[i].startDate ? programmes[i].startDate->toMSecsSinceEpoch()
-                                                   : std::numeric_limits<qint64>::max(),
-            i);
+    size_t kept = 0;
+    for (size_t i = 0; i < programmes.size(); ++i) {
+        XMLTVProgramme &p = programmes[i];
+        const std::optional<GuideTime> start = timeOf(p.rawStart);
+        const std::optional<GuideTime> stop = timeOf(p.rawStop);
+        p.startDate = start ? std::optional<QDateTime>(start->toDateTime()) : std::nullopt;
+        p.stopDate = stop ? std::optional<QDateTime>(stop->toDateTime()) : std::nullopt;
+        p.duration = durationMinutes(start, stop);
+        const ChannelFacts &c = channels.facts(p.rawChannel.value_or(QString()));
+        p.displayChan = c.displayChan;
+        p.chanName = c.chanName;
+        if (c.excluded)
+            continue;
+        // Sorted through keys so each record moves once; equal starts keep their order
+        // and programmes without a start go last.
+        order.emplace_back(start ? start->utcSecs : std::numeric_limits<qint64>::max(), kept);
+        if (kept != i)
+            programmes[kept] = std::move(p);
+        ++kept;
+    }
+    programmes.erase(programmes.begin() + qsizetype(kept), programmes.end());
     std::stable_sort(
         order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     // Applied in place, cycle by cycle, so no second list is held.
@@ -366,7 +283,7 @@ ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QSt
 {
     ExportResult result;
     DayFiles files(folder, ".tgd", result);
-    QStringList fields;
+    QByteArray channelField;
     for (const XMLTVProgramme &p : programmes) {
         if (!p.startDate) {
             systemLog(QStringLiteral("programme without a start time not written: ") + p.title);
@@ -376,82 +293,131 @@ ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QSt
         const QDate d = p.startDate->date();
         const QTime t = p.startDate->time();
         files.beginDay(dayKey(d));
-        char start[32];
-        std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d", d.year(), d.month(), d.day(),
-            t.hour(), t.minute());
-        fields = { p.chanName, QString::fromLatin1(start), QString::number(p.duration), p.title,
-            p.subtitle, p.description, p.rating, p.record };
-        files.content() += tgd::encodeLine(fields, false);
+        QByteArray &line = files.content();
+        channelField.clear();
+        tgd::appendField(channelField, p.chanName);
+        appendLineHead(line, channelField, d, t.hour() * 60 + t.minute(), p.duration);
+        for (const QString *field : { &p.title, &p.subtitle, &p.description, &p.rating }) {
+            tgd::appendField(line, *field);
+            line += '\t';
+        }
+        tgd::appendField(line, p.record);
+        line += '\n';
         files.countProgramme();
     }
     files.finish();
     return result;
 }
 
-ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QString &folder) const
+ExportResult XMLToEPG::convertToTGD(
+    const QString &url, const QString &folder, QString *error, bool *foundGuide) const
 {
-    ExportResult result;
-    if (programmes.empty())
-        return result;
+    // Every line lands in large blocks, so the document's text is held once, as Latin-1.
+    constexpr qsizetype kBlock = 1 << 20;
+    struct Line {
+        qint64 start; // the sort key: seconds since the epoch
+        quint32 block, offset, length;
+        QDate day;
+    };
+    std::vector<QByteArray> blocks;
+    std::vector<Line> lines;
+    lines.reserve(1 << 16);
+    QStringList unstarted; // titles, in document order
+    int shortTimes = 0;
+    Channels channels;
 
-    QStringList channels;
-    {
-        QSet<QString> seen;
-        for (const XMLTVProgramme &p : programmes)
-            if (p.rawChannel && !seen.contains(*p.rawChannel)) {
-                seen.insert(*p.rawChannel);
-                channels << *p.rawChannel;
-            }
-    }
-    systemLog(QStringLiteral("XMLTV day files list %1 channels: %2")
-                  .arg(channels.size())
-                  .arg(channels.join(QStringLiteral(", "))));
-
-    QByteArray header;
-    QFile headerFile(Paths::resourcesFolder() + QStringLiteral("header.xml"));
-    if (headerFile.open(QIODevice::ReadOnly))
-        header = headerFile.readAll();
-    if (header.isEmpty()) {
-        systemLog(QStringLiteral("header.xml missing or empty; using the built-in header"));
-        header = kDefaultHeader;
-    }
-    QByteArray channelBlock;
-    for (const QString &c : channels) {
-        channelBlock += "<channel id=\"";
-        appendEscaped(channelBlock, c, true);
-        channelBlock += "\">\n<display-name lang=\"en\">";
-        appendEscaped(channelBlock, c, false);
-        channelBlock += "</display-name>\n</channel>\n";
-    }
-
-    DayFiles files(folder, ".xml", result, "</tv>\n");
-    for (const XMLTVProgramme &p : programmes) {
-        if (!p.startDate) {
-            ++result.skipped; // no day to put it in; exportTGD has logged it
-            continue;
+    static const std::string names[] = { "title", "rating", "category", "desc", "sub-title" };
+    std::string text[5], channel, start, stop;
+    QByteArray line;
+    bool guide = false;
+    const bool stands = importEach(url, error, &guide, [&](_xmlNode *node) {
+        const _xmlNode *found[5];
+        xmltree::descendentsNamed(node, names, 5, found);
+        for (int i = 0; i < 5; ++i) {
+            text[i].clear();
+            xmltree::appendDescription(found[i], text[i]);
         }
-        if (files.beginDay(dayKey(p.startDate->date())))
-            files.content() = header + channelBlock;
-        QByteArray &content = files.content();
-        content += "<programme start=\"";
-        appendEscaped(content, p.rawStart.value_or(QString()), true);
-        content += "\" stop=\"";
-        appendEscaped(content, p.rawStop.value_or(QString()), true);
-        content += "\" channel=\"";
-        appendEscaped(content, p.rawChannel.value_or(QString()), true);
-        content += "\">\n<title lang=\"en\">";
-        appendEscaped(content, p.title, false);
-        content += "</title>\n<sub-title lang=\"en\">";
-        appendEscaped(content, p.subTitle, false);
-        content += "</sub-title>\n<desc lang=\"en\">";
-        appendEscaped(content, p.description, false);
-        content += "</desc>\n<category lang=\"en\">";
-        appendEscaped(content, p.category, false);
-        content += "</category>\n<rating system=\"CTVA\">\n<value>";
-        appendEscaped(content, p.rating, false);
-        content += "</value>\n</rating>\n</programme>\n";
+        channel.clear();
+        start.clear();
+        stop.clear();
+        // Each raw key counts only when the ones before it are there.
+        const bool hasChannel = xmltree::appendAttribute(node, "channel", channel);
+        const bool hasStart = hasChannel && xmltree::appendAttribute(node, "start", start);
+        const bool hasStop = hasStart && xmltree::appendAttribute(node, "stop", stop);
+        auto timeOf = [&shortTimes](bool present, const std::string &t) {
+            if (!present) {
+                ++shortTimes;
+                return std::optional<GuideTime>();
+            }
+            return parseGuideTime(std::string_view(t), &shortTimes);
+        };
+        const std::optional<GuideTime> from = timeOf(hasStart, start);
+        const std::optional<GuideTime> to = timeOf(hasStop, stop);
+        const ChannelFacts &facts = channels.facts(channel);
+        if (facts.excluded)
+            return;
+        if (!from) {
+            unstarted << QString::fromUtf8(text[0].data(), qsizetype(text[0].size()));
+            return;
+        }
+        const QDate day = from->wallDate();
+        line.clear();
+        appendLineHead(line, facts.field, day, from->wallMinuteOfDay(), durationMinutes(from, to));
+        tgd::appendUtf8Field(line, text[0]);
+        line += '\t';
+        // "subtitle": the sub-title, " [", the category, "]".
+        tgd::appendUtf8Field(line, text[4]);
+        line += " [";
+        tgd::appendUtf8Field(line, text[2]);
+        line += "]\t";
+        tgd::appendUtf8Field(line, text[3]);
+        line += '\t';
+        tgd::appendUtf8Field(line, text[1]);
+        line += "\tN\n";
+        if (blocks.empty() || blocks.back().size() + line.size() > blocks.back().capacity()) {
+            blocks.emplace_back();
+            blocks.back().reserve(std::max(kBlock, line.size()));
+        }
+        lines.push_back({ from->utcSecs, quint32(blocks.size() - 1), quint32(blocks.back().size()),
+            quint32(line.size()), day });
+        blocks.back() += line;
+    });
+    if (foundGuide)
+        *foundGuide = guide;
+    ExportResult result;
+    if (!guide)
+        return result;
+    if (!stands) {
+        // The guide element is a later node: none of what was read belongs to it.
+        lines.clear();
+        unstarted.clear();
+        shortTimes = 0;
+    }
+    // The system log hears what the list-based steps would have said, in their order.
+    for (int i = 0; i < shortTimes; ++i)
+        systemLog(QStringLiteral("dateString not long enough"));
+    for (const QString &title : unstarted)
+        systemLog(QStringLiteral("programme without a start time not written: ") + title);
+    result.skipped = int(unstarted.size());
+    if (!QDir().mkpath(folder)) {
+        result.noFolder = true;
+        result.error = folder;
+        return result;
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+        [](const Line &a, const Line &b) { return a.start < b.start; });
+    const int skipped = result.skipped;
+    DayFiles files(folder, ".tgd", result);
+    QDate day;
+    for (const Line &l : lines) {
+        if (l.day != day) {
+            day = l.day;
+            files.beginDay(dayKey(day));
+        }
+        files.content().append(blocks[l.block].constData() + l.offset, l.length);
         files.countProgramme();
     }
     files.finish();
+    result.skipped = skipped;
     return result;
 }

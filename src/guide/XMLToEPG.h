@@ -4,11 +4,13 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
 class XMLTree;
+struct _xmlNode;
 
 // One programme as imported from XMLTV and normalised. Import fills the first ten keys,
 // fixData the last five. An absent optional is an absent key.
@@ -43,6 +45,7 @@ struct ExportResult {
     int files = 0; // day files written
     int skipped = 0; // programmes left out for want of a start time
     QString error; // empty on success; the first file that could not be written
+    bool noFolder = false; // the folder itself could not be made (it is `error` then)
 };
 
 // XMLTV import, normalisation, channel mapping and the day-file writers. Holds no state:
@@ -80,4 +83,18 @@ public:
     ExportResult exportTGD(const XMLTVProgrammeList &programmes, const QString &folder) const;
     // One XMLTV file per day (YYYYMMDD.xml) for the grid generator, 7-bit ASCII.
     ExportResult exportXML(const XMLTVProgrammeList &programmes, const QString &folder) const;
+
+    // The TGD day files of an XMLTV document, byte for byte what importXML, fixData and
+    // exportTGD write, without holding the programmes: each is read, normalised and
+    // encoded as its day-file line while the document streams by. `error` and
+    // `foundGuide` as for importXML; nothing is written when the document fails.
+    ExportResult convertToTGD(const QString &url, const QString &folder, QString *error = nullptr,
+        bool *foundGuide = nullptr) const;
+
+private:
+    // Hands every programme node of the document to `visit`, in document order. Answers
+    // whether the visited nodes stand: false when the document failed ("tree is null" in
+    // the system log, the reason in `error`) or its guide element holds none of them.
+    static bool importEach(const QString &url, QString *error, bool *foundGuide,
+        const std::function<void(_xmlNode *)> &visit);
 };

@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <libxml/tree.h>
 #include <libxml/xmlreader.h>
+#include <deque>
 #include <string>
 
 // Reading the XMLTV document into programmes; normalising them is XMLToEPG.cpp's part.
@@ -43,20 +44,24 @@ void captureReaderError(void *arg, xmlErrorPtr e)
 
 XMLTVProgramme XMLToEPG::readProgramme(const XMLTree &node)
 {
-    auto text = [&node](const char *name) -> std::optional<QString> {
-        if (std::optional<XMLTree> d = node.descendentNamed(std::string(name)))
-            return d->description();
-        return std::nullopt;
-    };
+    // One walk of the subtree finds all five, each as the descendant search would.
+    static const std::vector<std::string> names
+        = { "title", "rating", "category", "desc", "sub-title" };
+    const std::vector<std::optional<XMLTree>> found = node.descendentsNamed(names);
+    auto text = [&found](int i) { return found[i] ? found[i]->description() : QString(); };
     XMLTVProgramme p;
-    p.title = text("title").value_or(QString());
-    p.rating = text("rating").value_or(QString());
-    p.category = text("category").value_or(QString());
-    p.description = text("desc").value_or(QString());
-    const std::optional<QString> sub = text("sub-title");
-    p.subTitle = sub.value_or(QString());
-    p.subtitle = (sub ? *sub + QStringLiteral(" [") : QStringLiteral(" [")) + p.category
-        + QLatin1Char(']');
+    p.title = text(0);
+    p.rating = text(1);
+    p.category = text(2);
+    p.description = text(3);
+    p.subTitle = text(4);
+    QString subtitle;
+    subtitle.reserve(p.subTitle.size() + p.category.size() + 3);
+    subtitle += p.subTitle;
+    subtitle += QLatin1String(" [");
+    subtitle += p.category;
+    subtitle += QLatin1Char(']');
+    p.subtitle = std::move(subtitle);
     // Each raw key is stored only when the ones before it are there.
     if ((p.rawChannel = node.attributeNamed("channel"))) {
         if ((p.rawStart = node.attributeNamed("start")))
@@ -73,6 +78,7 @@ XMLTVProgrammeList XMLToEPG::importTree(const XMLTree &document, bool *foundGuid
         *foundGuide = tv.has_value();
     if (!tv)
         return out;
+    out.reserve(size_t(tv->count()));
     for (const XMLTree &child : tv->children())
         if (!child.nameEquals(kChannel))
             out.push_back(readProgramme(child));
@@ -81,13 +87,33 @@ XMLTVProgrammeList XMLToEPG::importTree(const XMLTree &document, bool *foundGuid
 
 XMLTVProgrammeList XMLToEPG::importXML(const QString &url, QString *error, bool *foundGuide) const
 {
+    // Gathered in blocks and moved once into a list of the exact size, so no record moves
+    // twice and no doubled list is ever held.
+    std::deque<XMLTVProgramme> read;
+    const bool stands = importEach(url, error, foundGuide, [&read](_xmlNode *node) {
+        read.push_back(readProgramme(*XMLTree::treeWithNode(node)));
+    });
+    XMLTVProgrammeList out;
+    if (!stands)
+        return out;
+    out.reserve(read.size());
+    while (!read.empty()) {
+        out.push_back(std::move(read.front()));
+        read.pop_front();
+    }
+    return out;
+}
+
+bool XMLToEPG::importEach(const QString &url, QString *error, bool *foundGuide,
+    const std::function<void(_xmlNode *)> &visit)
+{
     if (foundGuide)
         *foundGuide = false;
     auto fail = [&](const QString &why) {
         systemLog(QStringLiteral("tree is null"));
         if (error)
             *error = why;
-        return XMLTVProgrammeList();
+        return false;
     };
     const QString path = localPath(url);
     QFile file(path);
@@ -110,7 +136,6 @@ XMLTVProgrammeList XMLToEPG::importXML(const QString &url, QString *error, bool 
     // The guide element is the last top-level "tv" match of the descendant search. When the
     // root element is "tv" it is that root, unless a comment or processing instruction
     // named "tv" follows it; any other shape is left to the whole-tree import.
-    XMLTVProgrammeList out;
     bool rootSeen = false, rootDone = false, laterMatch = false, needTree = false;
     int ret = xmlTextReaderRead(reader);
     while (ret == 1) {
@@ -142,11 +167,9 @@ XMLTVProgrammeList XMLToEPG::importXML(const QString &url, QString *error, bool 
                 ret = -1;
                 break;
             }
-            if (xmltree::isVisible(node)) {
-                const std::optional<XMLTree> child = XMLTree::treeWithNode(node);
-                if (!child->nameEquals(kChannel))
-                    out.push_back(readProgramme(*child));
-            }
+            if (xmltree::isVisible(node) && !XMLTree::treeWithNode(node)->nameEquals(kChannel))
+                visit(node);
+            // Moving on frees the subtree just read.
             ret = xmlTextReaderNext(reader);
             continue;
         }
@@ -155,18 +178,23 @@ XMLTVProgrammeList XMLToEPG::importXML(const QString &url, QString *error, bool 
     xmlFreeTextReader(reader);
 
     if (needTree) {
-        out.clear();
         QString why;
         const std::optional<XMLTree> tree = XMLTree::treeWithURL(path, &why);
         if (!tree)
             return fail(why);
-        return importTree(*tree, foundGuide);
+        const std::optional<XMLTree> tv = tree->descendentNamed(kTv);
+        if (foundGuide)
+            *foundGuide = tv.has_value();
+        if (!tv)
+            return true;
+        for (const XMLTree &child : tv->children())
+            if (!child.nameEquals(kChannel))
+                visit(child.node());
+        return true;
     }
     if (ret < 0 || !rootSeen)
         return fail(capture.error.isEmpty() ? QStringLiteral("not well-formed") : capture.error);
     if (foundGuide)
         *foundGuide = true;
-    if (laterMatch)
-        out.clear();
-    return out;
+    return !laterMatch;
 }

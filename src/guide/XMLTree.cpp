@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QUrl>
+#include <algorithm>
 #include <cstring>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>

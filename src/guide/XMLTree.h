@@ -53,6 +53,8 @@ public:
     static std::optional<XMLTree> treeWithNode(_xmlNode *node, std::shared_ptr<_xmlDoc> owner = {});
 
     bool isNull() const { return node_ == nullptr; }
+    // The parser's node, for readers that work on it directly.
+    _xmlNode *node() const { return node_; }
 
     std::optional<XMLTree> parent() const;
     int count() const;

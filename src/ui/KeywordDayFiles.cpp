@@ -169,7 +169,8 @@ bool KeywordController::writeOutDataLocked()
         const QString path = folder + QLatin1Char('/') + day + QStringLiteral(".tgd");
         if (!QFileInfo(path).isFile())
             continue;
-        if (!writeWholeFile(path, TGDFile::dataToTGD(byDay.value(day)))) {
+        // An unchanged day is not rewritten: the write at exit after a cycle is then free.
+        if (!writeChangedFile(path, TGDFile::dataToTGD(byDay.value(day)))) {
             systemLog(QStringLiteral("error writing ") + path);
             ok = false;
         }

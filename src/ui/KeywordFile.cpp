@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -17,8 +18,16 @@ namespace
 
 // Seconds between the Unix epoch and 2001-01-01T00:00:00Z, the property-list epoch.
 constexpr qint64 kPlistEpochMs = 978307200000LL;
-// A rule file with every programme of a week matched stays far below this.
-constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+// A fortnight of 200 channels with a dozen broad rules comes to about 120 MB; what this
+// program writes it must read back, or the rules would be set aside at the next start.
+constexpr qint64 kMaxFileSize = 512 * 1024 * 1024;
+// Matches rendered per libplist call while the file is stored.
+constexpr size_t kMatchBatch = 256;
+// What libplist puts before the root of every XML document.
+constexpr char kDocumentHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC "
+                                 "\"-//Apple//DTD PLIST 1.0//EN\" "
+                                 "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist "
+                                 "version=\"1.0\">\n";
 
 struct PlistFree {
     void operator()(void *p) const { plist_free(static_cast<plist_t>(p)); }
@@ -78,6 +87,51 @@ plist_t toPlist(const QVariant &v)
     default:
         return nullptr; // a value a property list cannot hold
     }
+}
+
+QByteArray xmlOf(plist_t root)
+{
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    const QByteArray out(xml ? xml : "", xml ? qsizetype(length) : 0);
+    plist_to_xml_free(xml);
+    return out;
+}
+
+// libplist's text for `node` as it stands `depth` containers deep in a document (for
+// `items`, the text of the array's items at that depth), without what surrounds it: it is
+// rendered inside arrays and cut out. Empty when the framing is not the expected one.
+QByteArray nestedXml(PlistPtr node, int depth, bool items = false)
+{
+    for (int d = items ? depth - 1 : depth; d > 0; --d) {
+        plist_t a = plist_new_array();
+        plist_array_append_item(a, node.release());
+        node.reset(a);
+    }
+    QByteArray open = kDocumentHead, close = "</plist>\n";
+    for (int d = 0; d < depth; ++d) {
+        open += QByteArray(d, '\t') + "<array>\n";
+        close.prepend(QByteArray(d, '\t') + "</array>\n");
+    }
+    const QByteArray text = xmlOf(node.get());
+    if (text.size() < open.size() + close.size() || !text.startsWith(open) || !text.endsWith(close))
+        return {};
+    return text.sliced(open.size(), text.size() - open.size() - close.size());
+}
+
+// A rule's values under their keys, with or without its matches.
+QVariantMap ruleValues(const KeywordRule &rule, bool withMatches)
+{
+    QVariantMap m;
+    for (const QString &key : KeywordRule::keys()) {
+        if (!withMatches && key == QLatin1String("Matches"))
+            continue;
+        const QVariant v = rule.value(key);
+        if (v.isValid())
+            m.insert(key, v);
+    }
+    return m;
 }
 
 // Rule files nest four containers deep (rules, rule, matches, match); anything far deeper
@@ -216,24 +270,74 @@ QString asideName(const QString &path)
 namespace KeywordFile
 {
 
-QByteArray toXml(const KeywordRules &rules)
+QByteArray wholeTreeXml(const KeywordRules &rules)
 {
     PlistPtr root(plist_new_array());
+    for (const KeywordRulePtr &rule : rules)
+        plist_array_append_item(root.get(), toPlist(ruleValues(*rule, true)));
+    return xmlOf(root.get());
+}
+
+namespace
+{
+
+bool streamXml(const KeywordRules &rules, const WholeFileSink &sink)
+{
+    if (rules.empty())
+        return sink(wholeTreeXml(rules));
+    if (!sink(kDocumentHead) || !sink("<array>\n"))
+        return false;
+    // Where a rule's matches go: its "Matches" rendered with one empty dictionary, which no
+    // other value of a rule can be (terms are strings).
+    const QByteArray hole = nestedXml(PlistPtr(plist_new_dict()), 3);
+    if (hole.isEmpty())
+        return false;
     for (const KeywordRulePtr &rule : rules) {
-        QVariantMap m;
-        for (const QString &key : KeywordRule::keys()) {
-            const QVariant v = rule->value(key);
-            if (v.isValid())
-                m.insert(key, v);
+        QVariantMap values = ruleValues(*rule, false);
+        const bool anyMatch = rule->matches && !rule->matches->empty();
+        if (rule->matches)
+            values.insert(QStringLiteral("Matches"),
+                anyMatch ? QVariantList { QVariantMap() } : QVariantList());
+        const QByteArray text = nestedXml(PlistPtr(toPlist(values)), 1);
+        const qsizetype at = anyMatch ? text.indexOf(hole) : -1;
+        if (text.isEmpty() || (anyMatch && (at < 0 || text.indexOf(hole, at + 1) >= 0)))
+            return false;
+        if (!anyMatch) {
+            if (!sink(text))
+                return false;
+            continue;
         }
-        plist_array_append_item(root.get(), toPlist(m));
+        if (!sink(QByteArrayView(text).first(at)))
+            return false;
+        // The matches a batch at a time: the tree of every match at once is what made
+        // storing the rules cost more memory than the whole guide.
+        const TGDEntryList &matches = *rule->matches;
+        for (size_t from = 0; from < matches.size(); from += kMatchBatch) {
+            PlistPtr batch(plist_new_array());
+            for (size_t i = from; i < std::min(matches.size(), from + kMatchBatch); ++i)
+                plist_array_append_item(
+                    batch.get(), toPlist(KeywordRule::matchValues(*matches[i])));
+            const QByteArray part = nestedXml(std::move(batch), 3, true);
+            if (part.isEmpty() || !sink(part))
+                return false;
+        }
+        if (!sink(QByteArrayView(text).sliced(at + hole.size())))
+            return false;
     }
-    char *xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root.get(), &xml, &length);
-    const QByteArray out(xml ? xml : "", xml ? qsizetype(length) : 0);
-    plist_to_xml_free(xml);
-    return out;
+    return sink("</array>\n</plist>\n");
+}
+
+} // namespace
+
+QByteArray toXml(const KeywordRules &rules)
+{
+    QByteArray out;
+    if (streamXml(rules, [&out](QByteArrayView piece) {
+            out.append(piece);
+            return true;
+        }))
+        return out;
+    return wholeTreeXml(rules);
 }
 
 std::optional<KeywordRules> fromBytes(const QByteArray &bytes, QString *why)
@@ -304,7 +408,10 @@ std::optional<KeywordRules> read(const QString &path, QString *setAside)
 
 bool write(const QString &path, const KeywordRules &rules)
 {
-    const QByteArray xml = toXml(rules);
+    if (writeWholeFile(path, [&rules](const WholeFileSink &sink) { return streamXml(rules, sink); }))
+        return true;
+    // libplist framed its text otherwise than expected (or the disk failed): the whole tree.
+    const QByteArray xml = wholeTreeXml(rules);
     return !xml.isEmpty() && writeWholeFile(path, xml);
 }
 

@@ -18,7 +18,11 @@ std::optional<KeywordRules> read(const QString &path, QString *setAside = nullpt
 
 // The file's bytes for these rules. A match value a property list cannot hold (the
 // channel picture of the "Now on" list, say) is left out, so every rule list can be stored.
+// Made a rule and a batch of matches at a time, never the tree of the whole file at once.
 QByteArray toXml(const KeywordRules &rules);
+// The same bytes from libplist's tree of the whole list: the reference, and the way out
+// should libplist ever frame its text otherwise.
+QByteArray wholeTreeXml(const KeywordRules &rules);
 // Rules from property-list bytes (XML or binary); nothing when they are not a rule list,
 // with the reason in `why`. Never hands libplist bytes it cannot parse safely.
 std::optional<KeywordRules> fromBytes(const QByteArray &bytes, QString *why = nullptr);

@@ -20,6 +20,17 @@ QVariant fromOptional(const std::optional<int> &v)
 }
 } // namespace
 
+QVariantMap KeywordRule::matchValues(const TGDEntry &entry)
+{
+    QVariantMap m;
+    for (const QString &k : TGDEntry::keys()) {
+        const QVariant v = entry.value(k);
+        if (v.isValid())
+            m.insert(k, v);
+    }
+    return m;
+}
+
 QVariant KeywordRule::value(const QString &key) const
 {
     if (key == QLatin1String("Keywords"))
@@ -38,15 +49,9 @@ QVariant KeywordRule::value(const QString &key) const
         return autoRecord ? QVariant(*autoRecord) : QVariant();
     if (key == QLatin1String("Matches") && matches) {
         QVariantList list;
-        for (const TGDEntryPtr &e : *matches) {
-            QVariantMap m;
-            for (const QString &k : TGDEntry::keys()) {
-                const QVariant v = e->value(k);
-                if (v.isValid())
-                    m.insert(k, v);
-            }
-            list << m;
-        }
+        list.reserve(qsizetype(matches->size()));
+        for (const TGDEntryPtr &e : *matches)
+            list << matchValues(*e);
         return list;
     }
     return {};

@@ -21,6 +21,8 @@ struct KeywordRule {
     std::optional<TGDEntryList> matches; // "Matches": absent until the first run
 
     static const QStringList &keys();
+    // One entry of "Matches": the programme's values under their keys, absent ones left out.
+    static QVariantMap matchValues(const TGDEntry &entry);
     // Invalid for an absent value or an unknown key; "Matches" as a QVariantList of
     // QVariantMaps holding the programmes' values.
     QVariant value(const QString &key) const;

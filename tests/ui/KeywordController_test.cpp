@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <functional>
+#include <sys/stat.h>
+#include <tuple>
 
 namespace
 {
@@ -190,6 +192,26 @@ TEST_F(KeywordTest, OnlyDaysReadByTheLastLoadAreWrittenBack)
         QFile::remove(dayFile(day));
     ASSERT_TRUE(reload("NoSave"));
     EXPECT_TRUE(kwc->allTGDEntries().empty());
+}
+
+// A day whose content did not change is not rewritten: same inode, same time.
+TEST_F(KeywordTest, AnUnchangedDayFileIsNotRewritten)
+{
+    addRule({ "News" }, { "" }, true);
+    ASSERT_TRUE(reload());
+    auto identity = [this](const char *day) {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(dayFile(day)).constData(), &st), 0);
+        return std::make_tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    };
+    const auto kept = identity("20070313"), marked = identity("20070315");
+    const TGDEntryPtr insight = find("Insight", "20070315");
+    ASSERT_TRUE(insight && !insight->record);
+    kwc->editEntry(insight, [](TGDEntry &e) { e.record = true; });
+    ASSERT_TRUE(kwc->writeOutDataChecked());
+    EXPECT_EQ(identity("20070313"), kept);
+    EXPECT_NE(identity("20070315"), marked);
+    EXPECT_TRUE(readFile(dayFile("20070315")).contains("\tInsight\t"));
 }
 
 TEST_F(KeywordTest, ADayFileWithoutAProgrammeLineIsLeftAsItIs)

@@ -288,3 +288,43 @@ TEST_F(KeywordFileTest, FailedWriteKeepsTheOldFile)
     EXPECT_FALSE(KeywordFile::write(home.path() + "/no/such/folder/Keywords.plist", { rule }));
     EXPECT_EQ(readFile(rulePath()), before);
 }
+
+// The file is made a rule and a batch of matches at a time; it must be the very bytes of
+// libplist's rendering of the whole list, whatever the rules hold.
+TEST_F(KeywordFileTest, PiecewiseFileIsTheWholeTreeRendering)
+{
+    auto programme = [](int i) {
+        auto e = std::make_shared<TGDEntry>();
+        e->channel = QString("1,%1").arg(i % 7);
+        e->title = QString::fromUtf8("Caf\xC3\xA9 <%1> & \"more\"\r").arg(i);
+        e->description = i % 2 ? QString() : QString("line\nbreak\t%1").arg(i);
+        e->start = QDateTime(QDate(2026, 12, 7), QTime(i % 24, 0));
+        e->extStart = i % 3 ? std::optional<int>(-i) : std::nullopt;
+        e->channelImage = i % 5 ? QVariant() : QVariant::fromValue(QSize(16, 16));
+        return e;
+    };
+    auto rule = [&](int matches, std::optional<bool> stored) {
+        auto r = std::make_shared<KeywordRule>();
+        r->keywords = QStringList { "<dict/>", "news" };
+        r->autoRecord = stored;
+        if (stored) {
+            r->matches = TGDEntryList {};
+            for (int i = 0; i < matches; ++i)
+                r->matches->push_back(programme(i));
+        }
+        return r;
+    };
+    const std::vector<KeywordRules> cases = {
+        {},
+        { rule(0, std::nullopt) },
+        { rule(0, false) },
+        { rule(1, true), rule(0, std::nullopt) },
+        { rule(600, true), rule(3, false), rule(256, true) },
+    };
+    for (const KeywordRules &rules : cases) {
+        const QByteArray whole = KeywordFile::wholeTreeXml(rules);
+        EXPECT_EQ(KeywordFile::toXml(rules), whole) << rules.size();
+        ASSERT_TRUE(KeywordFile::write(rulePath(), rules));
+        EXPECT_EQ(readFile(rulePath()), whole);
+    }
+}
