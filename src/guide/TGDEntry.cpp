@@ -26,9 +26,12 @@ std::optional<int> toOptional(const QVariant &v)
 QByteArray TGDEntry::foldedSearchText() const
 {
     const QLatin1Char lf('\n');
-    return foldCaseAndDiacritics(
+    QByteArray text = foldCaseAndDiacritics(
         title + lf + subAndCat + lf + description + lf + rating + lf + dispChannelString)
-        .toUtf8();
+                          .toUtf8();
+    // The encoder reserves three bytes a character; one copy a programme is kept for good.
+    text.squeeze();
+    return text;
 }
 
 QVariant TGDEntry::value(const QString &key) const
