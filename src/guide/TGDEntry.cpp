@@ -59,7 +59,7 @@ QVariant TGDEntry::value(const QString &key) const
     return {};
 }
 
-bool TGDEntry::setValue(const QString &key, const QVariant &v)
+bool TGDEntry::setValue(const QString &key, const QVariant &v, bool refreshSearch)
 {
     if (key == QLatin1String("channel")) channel = v.toString();
     else if (key == QLatin1String("rawStart")) rawStart = v.toString();
@@ -84,7 +84,7 @@ bool TGDEntry::setValue(const QString &key, const QVariant &v)
     else return false;
     static const QStringList searched
         = { "title", "subAndCat", "description", "rating", "dispChannelString" };
-    if (searched.contains(key))
+    if (refreshSearch && searched.contains(key))
         refreshSearchText();
     return true;
 }

@@ -57,7 +57,8 @@ struct TGDEntry {
     // The value under a quoted key; invalid for an absent optional or an unknown key.
     QVariant value(const QString &key) const;
     // Sets the value under a quoted key; answers false for an unknown key.
-    bool setValue(const QString &key, const QVariant &value);
+    // `refreshSearch` false leaves searchText to one refreshSearchText after many keys.
+    bool setValue(const QString &key, const QVariant &value, bool refreshSearch = true);
 };
 
 using TGDEntryPtr = std::shared_ptr<TGDEntry>;

@@ -233,7 +233,8 @@ TGDEntryList matchesOf(plist_t list, bool *bad)
         auto e = std::make_shared<TGDEntry>();
         for (const QString &key : TGDEntry::keys())
             if (const std::optional<QVariant> v = itemOf(fields, key, bad))
-                e->setValue(key, *v);
+                e->setValue(key, *v, false);
+        e->refreshSearchText();
         matches.push_back(std::move(e));
     }
     return matches;
@@ -381,7 +382,10 @@ std::optional<KeywordRules> read(const QString &path, QString *setAside)
         return std::nullopt;
     QString why;
     if (f.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = f.size() > kMaxFileSize ? QByteArray() : f.read(kMaxFileSize + 1);
+        // A plain file is read at its size: asking for the cap would reserve all of it.
+        const QByteArray bytes = f.size() > kMaxFileSize ? QByteArray()
+            : f.isSequential()                          ? f.read(kMaxFileSize + 1)
+                                                        : f.readAll();
         if (bytes.size() > kMaxFileSize)
             why = QStringLiteral("too large");
         else if (auto rules = fromBytes(bytes, &why))
