@@ -126,24 +126,6 @@ TEST(MainWindow, CloseFadeEndsOnTheSeventhTickAndTheIntroFadesAwayMeanwhile)
     EXPECT_EQ(window.introFader()->ticks(), 7);
 }
 
-// The window goes while a fetch waits for the provider: the worker stops with it, and the
-// answer that comes later reaches nothing.
-TEST(MainWindow, ClosingDuringAFetchStopsIt)
-{
-    TempHome home;
-    Settings::registerDefaults();
-    StallingServer provider;
-    Settings::setValue("providerHost", provider.host());
-    auto window = std::make_unique<MainWindow>();
-    window->fetchButton()->click();
-    EXPECT_FALSE(window->fetchButton()->isEnabled());
-    ASSERT_TRUE(provider.waitForRequest());
-    window.reset();
-    provider.answer("PK not much of an archive");
-    processFor(1000);
-    EXPECT_FALSE(QFileInfo::exists(Paths::outputFolder() + "/kR.zip"));
-}
-
 TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
 {
     TempHome home;
