@@ -41,10 +41,12 @@ GridPane::GridPane(GridController *grid, QWidget *parent)
     bar->addWidget(new QLabel(tr("Hour:")));
     // The broadcast day runs from early morning to the small hours.
     for (int hour : { 6, 8, 10, 12, 14, 16, 18, 20, 22, 0, 2, 4 }) {
-        auto *button = new QPushButton(QStringLiteral("%1:00").arg(hour, 2, 10, QLatin1Char('0')));
+        auto *button = new QPushButton(QStringLiteral("%1").arg(hour, 2, 10, QLatin1Char('0')));
         button->setObjectName(QStringLiteral("hour%1").arg(hour));
-        button->setMinimumWidth(fontMetrics().horizontalAdvance(button->text()) + 16);
-        button->setMaximumWidth(button->minimumWidth() + 12);
+        button->setToolTip(tr("Go to %1:00").arg(button->text()));
+        // Narrow, so that the window still fits a small screen.
+        button->setMinimumWidth(fontMetrics().horizontalAdvance(button->text()) + 14);
+        button->setMaximumWidth(button->minimumWidth() + 16);
         connect(button, &QPushButton::clicked, grid,
             [grid, button] { grid->goToHour(button->text()); });
         bar->addWidget(button);

@@ -25,6 +25,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
 #include <gtest/gtest.h>
@@ -124,6 +126,31 @@ TEST(MainWindow, CloseFadeEndsOnTheSeventhTickAndTheIntroFadesAwayMeanwhile)
     EXPECT_FALSE(window.introWindow()->isVisible());
     EXPECT_FALSE(window.introFader()->isRunning());
     EXPECT_EQ(window.introFader()->ticks(), 7);
+}
+
+// The size and the splitter positions of the last run come back; a first run gets the
+// room of a 1280x800 screen.
+TEST(MainWindow, RemembersItsSizeAndSplitters)
+{
+    TempHome home;
+    QList<int> split;
+    {
+        MainWindow window;
+        EXPECT_EQ(window.size(), QSize(1280, 800).boundedTo(window.screen()->availableSize()));
+        window.show();
+        window.resize(1100, 700);
+        auto *main = window.findChild<QSplitter *>("mainSplitter");
+        main->setSizes({ 400, 680 });
+        split = main->sizes();
+        window.close();
+        while (window.closeFader()->isRunning())
+            window.closeFader()->tick();
+    }
+    MainWindow again;
+    again.show();
+    QApplication::processEvents();
+    EXPECT_EQ(again.size(), QSize(1100, 700));
+    EXPECT_EQ(again.findChild<QSplitter *>("mainSplitter")->sizes(), split);
 }
 
 TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
