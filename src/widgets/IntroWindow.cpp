@@ -1,33 +1,35 @@
 #include "widgets/IntroWindow.h"
 
 #include <QGuiApplication>
-#include <QPainter>
-#include <QPainterPath>
+#include <QLabel>
 #include <QScreen>
+#include <QVBoxLayout>
+
+namespace
+{
+QRect centredOnScreen(const QSize &size)
+{
+    QRect r(QPoint(0, 0), size);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        r.moveCenter(screen->geometry().center());
+    return r;
+}
+} // namespace
 
 IntroWindow::IntroWindow(QWidget *parent)
-    : QWidget(parent, Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint | Qt::Tool)
+    : TransparentWindow(centredOnScreen(QSize(360, 160)), parent)
 {
-    setAttribute(Qt::WA_TranslucentBackground);
-    resize(360, 160);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
-}
-
-void IntroWindow::paintEvent(QPaintEvent *)
-{
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 18, 18);
-    QLinearGradient gradient(0, 0, 0, height());
-    gradient.setColorAt(0, QColor(70, 70, 70, 230));
-    gradient.setColorAt(1, QColor(20, 20, 20, 230));
-    p.fillPath(path, gradient);
-    p.setPen(Qt::white);
-    QFont font = p.font();
+    auto *face = new RoundedView;
+    auto *name = new QLabel(QStringLiteral("Pallaro"));
+    name->setAlignment(Qt::AlignCenter);
+    QFont font = name->font();
     font.setPointSize(28);
     font.setBold(true);
-    p.setFont(font);
-    p.drawText(rect(), Qt::AlignCenter, QStringLiteral("Pallaro"));
+    name->setFont(font);
+    QPalette palette = name->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    name->setPalette(palette);
+    auto *inner = new QVBoxLayout(face);
+    inner->addWidget(name);
+    setView(face);
 }

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QWidget>
+#include "widgets/TransparentWindow.h"
 
-// The borderless, translucent intro window shown while the application starts.
-class IntroWindow : public QWidget {
+// The intro shown while the application starts: a transparent window holding a rounded
+// view with the program's name, centred on the screen.
+class IntroWindow : public TransparentWindow
+{
     Q_OBJECT
 public:
     explicit IntroWindow(QWidget *parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
 };

@@ -5,17 +5,24 @@
 #include "app/ScriptCommands.h"
 #include "base/StatusLog.h"
 #include "ui/KeywordController.h"
+#include "ui/GridController.h"
 #include "ui/KeywordRuleTable.h"
+#include "ui/NowOnController.h"
 #include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
 #include "widgets/ListModels.h"
+#include "widgets/ChannelBadges.h"
 #include "widgets/FadingWindow.h"
+#include "widgets/GridPane.h"
+#include "widgets/NowOnPane.h"
 #include "widgets/IntroWindow.h"
 #include "widgets/KeywordRuleModel.h"
 #include "widgets/PreferencesDialog.h"
 #include "widgets/ProgrammeView.h"
+#include "widgets/RoundedBox.h"
 
 #include <QApplication>
+#include <QScrollBar>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QHBoxLayout>
@@ -33,15 +40,13 @@
 #include <algorithm>
 
 namespace {
-QWidget *placeholderPage(const QString &text)
+// A labelled area of the window.
+RoundedBox *boxed(const QString &title, QWidget *content)
 {
-    auto *page = new QWidget;
-    auto *layout = new QVBoxLayout(page);
-    auto *label = new QLabel(text);
-    label->setAlignment(Qt::AlignCenter);
-    label->setWordWrap(true);
-    layout->addWidget(label);
-    return page;
+    auto *box = new RoundedBox(title);
+    auto *layout = new QVBoxLayout(box);
+    layout->addWidget(content);
+    return box;
 }
 } // namespace
 
@@ -54,14 +59,15 @@ MainWindow::MainWindow()
     controller_->setSourceList(slc_);
     controller_->setScheduler(&scheduler_);
     setWindowTitle(QStringLiteral("Pallaro"));
-    resize(1000, 680);
 
     modeList_ = new QListWidget;
     modeList_->setObjectName("modeList");
     for (int row = 0; row < modes_.numberOfRows(); ++row)
         modeList_->addItem(modes_.objectValue(row));
-    modeList_->setMaximumWidth(180);
-    modeList_->setMaximumHeight(4 * 24 + 8);
+    modeList_->setFrameShape(QFrame::NoFrame);
+    modeList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    modeList_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    modeList_->setFixedHeight(modeList_->sizeHintForRow(0) * modes_.numberOfRows() + 4);
     modes_.setView(this);
     connect(modeList_, &QListWidget::itemSelectionChanged, this, [this] {
         const auto items = modeList_->selectedItems();
@@ -76,52 +82,32 @@ MainWindow::MainWindow()
     kwc_->setStatusLog(log_);
     controller_->setKeywordStore(kwc_);
 
-    auto *dayList = new QTableView;
-    dayList->setObjectName("dayList");
-    dayModel_ = new DayListModel(slc_, this);
-    slc_->setView(dayModel_);
-    dayList->setModel(dayModel_);
-    dayList->setItemDelegateForColumn(2, new CountButtonDelegate(dayList));
-    dayList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    dayList->verticalHeader()->hide();
-    dayList->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    connect(dayList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this, dayList] {
-                std::vector<int> rows;
-                for (const QModelIndex &i : dayList->selectionModel()->selectedRows())
-                    rows.push_back(i.row());
-                std::sort(rows.begin(), rows.end());
-                const QModelIndex current = dayList->selectionModel()->currentIndex();
-                const int last = rows.empty() ? -1 : (current.isValid() ? current.row() : rows.back());
-                slc_->tableViewSelectionDidChange(rows, last);
-            });
+    // The grid pages are listed by the controller's start-up: wired before it.
+    grid_ = new GridController(this);
+    gridPane_ = new GridPane(grid_);
+    controller_->setGridPages(grid_);
+    slc_->setPageDisplay([grid = grid_](int row) { grid->displayPage(row); });
+    nowOn_ = new NowOnController(kwc_, this);
+    nowOn_->setChannelPictures(&channelPicture);
+    nowOnPane_ = new NowOnPane(nowOn_);
 
     programmeView_ = new ProgrammeView(programmes_);
 
     tabView_ = new QTabWidget;
     tabView_->setObjectName("tabView");
     tabView_->tabBar()->hide();
+    tabView_->setDocumentMode(true);
     tabView_->addTab(programmeView_, QStringLiteral("TGDs"));
     tabView_->addTab(keywordPage(), QStringLiteral("Keywords"));
-    tabView_->addTab(placeholderPage(tr("Grid previews")), QStringLiteral("Grid"));
-    tabView_->addTab(placeholderPage(tr("Now on")), QStringLiteral("Now on"));
-
-    logField_ = new QPlainTextEdit;
-    logField_->setObjectName("logField");
-    logField_->setReadOnly(true);
-    logField_->setMaximumHeight(140);
-    connect(log_, &StatusLog::appended, logField_, [this](const QString &text) {
-        logField_->moveCursor(QTextCursor::End);
-        logField_->insertPlainText(text);
-        logField_->moveCursor(QTextCursor::End);
-    });
-    connect(log_, &StatusLog::replaced, logField_,
-            [this](const QString &text) { logField_->setPlainText(text); });
+    tabView_->addTab(gridPane_, QStringLiteral("Grid"));
+    tabView_->addTab(nowOnPane_, QStringLiteral("Now on"));
 
     fetchButton_ = new QPushButton(tr("Fetch"));
     fetchButton_->setObjectName("fetchButton");
+    fetchButton_->setToolTip(tr("Download the guide for the chosen region"));
     uploadButton_ = new QPushButton(tr("Upload"));
     uploadButton_->setObjectName("uploadButton");
+    uploadButton_->setToolTip(tr("Send the guide days to the recorder"));
     connect(uploadButton_, &QPushButton::clicked, this, [this] { controller_->uploadEPG(); });
     auto *prefsButton = new QPushButton(tr("Preferences..."));
     prefsButton->setObjectName("prefsButton");
@@ -130,22 +116,44 @@ MainWindow::MainWindow()
     controller_->setBeep([] { QApplication::beep(); });
     connect(fetchButton_, &QPushButton::clicked, this, [this] { controller_->fetchEPG(); });
 
-    auto *left = new QVBoxLayout;
-    left->addWidget(modeList_);
-    left->addWidget(dayList, 1);
+    auto *left = new QWidget;
+    auto *leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(boxed(tr("Modes"), modeList_));
+    leftLayout->addWidget(dayListBox(), 1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(fetchButton_);
     buttons->addWidget(uploadButton_);
     buttons->addStretch();
     buttons->addWidget(prefsButton);
-    auto *right = new QVBoxLayout;
-    right->addWidget(tabView_, 1);
-    right->addWidget(logField_);
-    right->addLayout(buttons);
+    leftLayout->addLayout(buttons);
+
+    RoundedBox *page = boxed(QString(), tabView_);
+    page->setObjectName("pageBox");
+    const QStringList pageTitles
+        = { tr("Programmes"), tr("Keyword rules"), tr("Grid preview"), tr("Now on") };
+    connect(tabView_, &QTabWidget::currentChanged, page,
+        [page, pageTitles](int index) { page->setTitle(pageTitles.value(index)); });
+    page->setTitle(pageTitles.front());
+
+    rightSplit_ = new QSplitter(Qt::Vertical);
+    rightSplit_->setObjectName("rightSplitter");
+    rightSplit_->addWidget(page);
+    rightSplit_->addWidget(statusBox());
+    rightSplit_->setStretchFactor(0, 1);
+    rightSplit_->setCollapsible(0, false);
+    rightSplit_->setCollapsible(1, false);
+    mainSplit_ = new QSplitter(Qt::Horizontal);
+    mainSplit_->setObjectName("mainSplitter");
+    mainSplit_->addWidget(left);
+    mainSplit_->addWidget(rightSplit_);
+    mainSplit_->setStretchFactor(1, 1);
+    mainSplit_->setCollapsible(0, false);
+    mainSplit_->setCollapsible(1, false);
     auto *central = new QWidget;
-    auto *layout = new QHBoxLayout(central);
-    layout->addLayout(left);
-    layout->addLayout(right, 1);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addWidget(mainSplit_);
     setCentralWidget(central);
 
     prefs_ = new PreferencesDialog(controller_.get(), this);
@@ -155,6 +163,63 @@ MainWindow::MainWindow()
         fadedOut_ = true;
         close();
     });
+    buildMenus();
+    restoreWindowState();
+}
+
+QWidget *MainWindow::dayListBox()
+{
+    dayList_ = new QTableView;
+    dayList_->setObjectName("dayList");
+    dayModel_ = new DayListModel(slc_, this);
+    slc_->setView(dayModel_);
+    dayList_->setModel(dayModel_);
+    dayList_->setItemDelegateForColumn(2, new CountButtonDelegate(dayList_));
+    dayList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    dayList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    dayList_->setWordWrap(false);
+    dayList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    dayList_->verticalHeader()->hide();
+    dayList_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+    // Every column shows whole: the day's name on one line, the progress and the count.
+    QHeaderView *header = dayList_->horizontalHeader();
+    int width = 0;
+    const char *const widest[] = { "Wed 30 Sep 2026", "100%", "Programmes" };
+    for (int c = 0; c < 3; ++c) {
+        header->resizeSection(c, fontMetrics().horizontalAdvance(QString::fromUtf8(widest[c])) + 20);
+        width += header->sectionSize(c);
+    }
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    dayList_->setMinimumWidth(width + dayList_->verticalScrollBar()->sizeHint().width() + 4);
+    connect(dayList_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        std::vector<int> rows;
+        for (const QModelIndex &i : dayList_->selectionModel()->selectedRows())
+            rows.push_back(i.row());
+        std::sort(rows.begin(), rows.end());
+        const QModelIndex current = dayList_->selectionModel()->currentIndex();
+        const int last = rows.empty() ? -1 : (current.isValid() ? current.row() : rows.back());
+        slc_->tableViewSelectionDidChange(rows, last);
+    });
+    return boxed(tr("Guide days"), dayList_);
+}
+
+QWidget *MainWindow::statusBox()
+{
+    logField_ = new QPlainTextEdit;
+    logField_->setObjectName("logField");
+    logField_->setReadOnly(true);
+    logField_->setPlaceholderText(tr("What fetches and uploads do is reported here."));
+    logField_->setMinimumHeight(fontMetrics().height() * 4);
+    connect(log_, &StatusLog::appended, logField_, [this](const QString &text) {
+        logField_->moveCursor(QTextCursor::End);
+        logField_->insertPlainText(text);
+        logField_->moveCursor(QTextCursor::End);
+    });
+    connect(log_, &StatusLog::replaced, logField_,
+            [this](const QString &text) { logField_->setPlainText(text); });
+    auto *box = boxed(tr("Status"), logField_);
+    box->setObjectName("statusBox");
+    return box;
 }
 
 MainWindow::~MainWindow()
@@ -228,21 +293,17 @@ void MainWindow::awakeFromNib()
                                                         0.95686274766922f, 1.0f));
     setPalette(palette);
     setAutoFillBackground(true);
-    // The StatusLog sits on the window's own background.
-    logField_->setFrameStyle(QFrame::NoFrame);
-    logField_->viewport()->setAutoFillBackground(false);
-    QPalette logPalette = logField_->palette();
-    logPalette.setColor(QPalette::Base, Qt::transparent);
-    logField_->setPalette(logPalette);
-
     controller_->awakeFromNib();
     kwc_->awakeFromNib();
+    nowOn_->awakeFromNib();
     commands_ = std::make_unique<ScriptCommands>(controller_.get());
     if (const QString why = commands_->registerOn(); !why.isEmpty())
         log_->printStatus(why + QLatin1Char('\n'));
     modeList_->setCurrentRow(0);
     intro_->show();
     introFader_->start();
+    if (const QString shots = qEnvironmentVariable("PALLARO_SCREENSHOTS"); !shots.isEmpty())
+        takeScreenshots(shots);
 }
 
 void MainWindow::openPrefsSheet()
@@ -271,9 +332,12 @@ void MainWindow::selectModeRow(int row)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (fadedOut_) {
+        saveWindowState();
         event->accept();
         return;
     }
+    if (controller_->isFetching())
+        log_->printStatus(tr("Stopping the fetch...\n"));
     // Fade out first; the fader closes the window for real on its last tick.
     event->ignore();
     if (!closeFader_->isRunning())
@@ -284,9 +348,13 @@ void MainWindow::setFetchButton(bool enabled, const QString &title)
 {
     fetchButton_->setEnabled(enabled);
     fetchButton_->setText(title);
+    fetchAction_->setEnabled(enabled);
+    // The cache is not emptied under a running fetch.
+    deleteCacheAction_->setEnabled(enabled);
 }
 
 void MainWindow::setUploadEnabled(bool enabled)
 {
     uploadButton_->setEnabled(enabled);
+    uploadAction_->setEnabled(enabled);
 }

@@ -9,6 +9,13 @@
 #include <memory>
 
 class DayListModel;
+class GridController;
+class GridPane;
+class NowOnController;
+class NowOnPane;
+class QAction;
+class QSplitter;
+class QTableView;
 class ScriptCommands;
 class EPGController;
 class KeywordController;
@@ -26,8 +33,8 @@ class SourceListController;
 class StatusLog;
 class WindowFader;
 
-// The single main window: mode list, guide-day list, the four mode pages and the StatusLog.
-// It owns the controllers and adapts them to widgets; the logic lives in the core.
+// The single main window: mode list, guide-day list, the four mode pages, the StatusLog and
+// the menus. It owns the controllers and adapts them to widgets; the logic lives in the core.
 class MainWindow : public QMainWindow, public ModeView, public FetchButtons {
     Q_OBJECT
 public:
@@ -55,8 +62,16 @@ public:
     WindowFader *closeFader() const { return closeFader_; }
     QPushButton *fetchButton() const { return fetchButton_; }
     QPushButton *uploadButton() const { return uploadButton_; }
+    QTableView *dayListView() const { return dayList_; }
+    GridController *gridController() const { return grid_; }
+    GridPane *gridPane() const { return gridPane_; }
+    NowOnController *nowOnController() const { return nowOn_; }
+    NowOnPane *nowOnPane() const { return nowOnPane_; }
+    QAction *deleteCacheAction() const { return deleteCacheAction_; }
 
     void openPrefsSheet();
+    // Asks first; on yes every downloaded day, grid page and script cache goes.
+    void confirmDeleteCache();
 
     // ModeView
     void showTab(int index) override;
@@ -73,6 +88,14 @@ protected:
 private:
     // The rule table with its buttons over the selected rules' matches.
     QWidget *keywordPage();
+    QWidget *dayListBox();
+    QWidget *statusBox();
+    void buildMenus();
+    // Window size and splitter positions, kept between runs.
+    void restoreWindowState();
+    void saveWindowState() const;
+    // Each mode and the preferences as PNGs into `folder`, then quit (scripts/screenshots).
+    void takeScreenshots(const QString &folder);
 
     StatusLog *log_;
     SourceListController *slc_;
@@ -84,6 +107,16 @@ private:
     std::unique_ptr<KeywordRuleTable> ruleTable_;
     KeywordRuleModel *ruleModel_ = nullptr;
     DayListModel *dayModel_ = nullptr;
+    QTableView *dayList_ = nullptr;
+    GridController *grid_ = nullptr;
+    GridPane *gridPane_ = nullptr;
+    NowOnController *nowOn_ = nullptr;
+    NowOnPane *nowOnPane_ = nullptr;
+    QSplitter *mainSplit_ = nullptr;
+    QSplitter *rightSplit_ = nullptr;
+    QAction *fetchAction_ = nullptr;
+    QAction *uploadAction_ = nullptr;
+    QAction *deleteCacheAction_ = nullptr;
     ProgrammeView *programmeView_ = nullptr;
     ModeController modes_;
     QListWidget *modeList_ = nullptr;

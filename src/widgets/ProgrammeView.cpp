@@ -19,8 +19,8 @@ namespace
 {
 const QStringList kTitles
     = { "Rec", "Channel", "Start", "End", "Min", "Title", "Episode", "Category", "Rating" };
-// What a column usually has to show whole, for its first width; the title gets the room
-// of a long title, and the last column takes what is left.
+// What a column usually has to show whole, for its width; the title's is its least, and
+// it takes whatever room is left.
 const char *const kWidest[] = { "Rec", "Prime North", "Wed 30 Sep 00:00", "00:00", "999",
     "Midday Movie: The Long Road", "The Empty Child", "Current Affairs", "MA15+" };
 } // namespace
@@ -138,7 +138,7 @@ ProgrammeView::ProgrammeView(TGDPickerController *controller, QWidget *parent)
     searchField_->setMinimumWidth(fontMetrics().averageCharWidth() * 40);
     connect(searchField_, &QLineEdit::textChanged, this,
         [this](const QString &text) { controller_->search(text); });
-    auto *find = new QAction(tr("Find"), this);
+    auto *find = findAction_ = new QAction(tr("&Find"), this);
     find->setShortcut(QKeySequence::Find);
     find->setShortcutContext(Qt::WindowShortcut);
     addAction(find);
@@ -249,7 +249,10 @@ void ProgrammeView::addTable(QTableView *view)
     for (int c = 0; c < int(std::size(kWidest)); ++c)
         header->resizeSection(
             c, view->fontMetrics().horizontalAdvance(QString::fromUtf8(kWidest[c])) + 16);
-    header->setStretchLastSection(true);
+    // The title takes the room the window gives: it is what the rows are read by.
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(
+        int(ProgrammeModel::columnKeys().indexOf(QStringLiteral("title"))), QHeaderView::Stretch);
     connect(header, &QHeaderView::sectionClicked, this, [this](int section) {
         controller_->didClickTableColumn(ProgrammeModel::columnKeys().at(section));
     });

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QTableView;
@@ -50,6 +51,8 @@ public:
     // same sorting, one selection.
     void addTable(QTableView *view);
 
+    // Find: focuses the search field (Ctrl+F, wherever the window has the focus).
+    QAction *findAction() const { return findAction_; }
     QLineEdit *searchField() const { return searchField_; }
     QTableView *tableView() const { return tableView_; }
     QTextEdit *descriptionField() const { return descriptionField_; }
@@ -73,6 +76,7 @@ private:
     TGDPickerController *controller_;
     ProgrammeModel *model_;
     std::vector<QTableView *> tables_;
+    QAction *findAction_ = nullptr;
     QLineEdit *searchField_ = nullptr;
     QTableView *tableView_ = nullptr;
     QTextEdit *descriptionField_ = nullptr;

@@ -25,6 +25,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
 #include <gtest/gtest.h>
@@ -126,22 +128,29 @@ TEST(MainWindow, CloseFadeEndsOnTheSeventhTickAndTheIntroFadesAwayMeanwhile)
     EXPECT_EQ(window.introFader()->ticks(), 7);
 }
 
-// The window goes while a fetch waits for the provider: the worker stops with it, and the
-// answer that comes later reaches nothing.
-TEST(MainWindow, ClosingDuringAFetchStopsIt)
+// The size and the splitter positions of the last run come back; a first run gets the
+// room of a 1280x800 screen.
+TEST(MainWindow, RemembersItsSizeAndSplitters)
 {
     TempHome home;
-    Settings::registerDefaults();
-    StallingServer provider;
-    Settings::setValue("providerHost", provider.host());
-    auto window = std::make_unique<MainWindow>();
-    window->fetchButton()->click();
-    EXPECT_FALSE(window->fetchButton()->isEnabled());
-    ASSERT_TRUE(provider.waitForRequest());
-    window.reset();
-    provider.answer("PK not much of an archive");
-    processFor(1000);
-    EXPECT_FALSE(QFileInfo::exists(Paths::outputFolder() + "/kR.zip"));
+    QList<int> split;
+    {
+        MainWindow window;
+        EXPECT_EQ(window.size(), QSize(1280, 800).boundedTo(window.screen()->availableSize()));
+        window.show();
+        window.resize(1100, 700);
+        auto *main = window.findChild<QSplitter *>("mainSplitter");
+        main->setSizes({ 400, 680 });
+        split = main->sizes();
+        window.close();
+        while (window.closeFader()->isRunning())
+            window.closeFader()->tick();
+    }
+    MainWindow again;
+    again.show();
+    QApplication::processEvents();
+    EXPECT_EQ(again.size(), QSize(1100, 700));
+    EXPECT_EQ(again.findChild<QSplitter *>("mainSplitter")->sizes(), split);
 }
 
 TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
