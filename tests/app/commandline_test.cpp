@@ -78,13 +78,4 @@ TEST(CommandLineParse, EveryOptionAndEveryRefusal)
     }
 }
 
-TEST(CommandLineParse, HelpNamesEveryOptionTheParserTakes)
-{
-    const QString help = commandLineHelp();
-    for (const char *option : { "--headless", "--reload", "--download", "--get KEY",
-             "--set KEY=VALUE", "--convert XMLTV_FILE OUTPUT_FOLDER", "--xml", "--upload",
-             "--pvr-sim FOLDER", "--help" })
-        EXPECT_TRUE(help.contains(QString::fromLatin1(option))) << option;
-}
-
 } // namespace
