@@ -1,17 +1,12 @@
-// The web-provider fetch against a real HTTP server on 127.0.0.1, the real unzip, the
-// bundled sample guide generator and the real grid page script.
-#include "base/Paths.h"
+// The web-provider fetch against a real HTTP server on 127.0.0.1, the real unzip and the
+// bundled sample guide generator.
 #include "base/Settings.h"
 #include "support/AppFixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
@@ -19,7 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // A loopback address with nothing listening on it.
 QString closedHost()
@@ -35,7 +31,8 @@ const QString kFailureLog = "Downloading...\nUnzipping...\n Grabber failure\n";
 const QList<double> kFullProgress = { 0, 5, 15, 33, 66, 100 };
 const QList<double> kFailedProgress = { 0, 5, 15, 33, 66 };
 
-class Fetch : public AppFixture, public ::testing::Test {
+class Fetch : public AppFixture, public ::testing::Test
+{
 protected:
     Fetch()
     {
@@ -54,47 +51,23 @@ protected:
     PlaceholderView view;
 };
 
-struct Success {
-    const char *name;
-    const char *provider, *location, *path, *key;
-    bool olderArchiveOnly; // the server lacks the region: the earlier fetch's archive serves
-    const char *member; // the guide's name in the archive (null: "xmltv.xml")
-};
-
-class FetchSucceeds : public Fetch, public ::testing::WithParamInterface<Success> {};
-
-TEST_P(FetchSucceeds, WritesTheWeekAndReloads)
+TEST_F(Fetch, SucceedsWritesTheWeekAndReloads)
 {
-    const Success &c = GetParam();
-    QStringList args { "--path", c.path, "--key", c.olderArchiveOnly ? "Elsewhere" : c.key };
-    if (c.member)
-        args << "--member" << c.member;
-    makeSample(sample(), args);
-    const QByteArray zip = readFile(sample() + "/" + c.path + "/xmltv" + args[3] + ".zip");
-    ASSERT_TRUE(!c.olderArchiveOnly || writeFile(archive(), zip));
+    makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv" });
     // An earlier archive's guide, for a day that this archive does not hold.
     ASSERT_TRUE(writeFile(out() + "/xmltv.xml",
         "<tv><programme start=\"20990101100000 +1000\" stop=\"20990101110000 "
         "+1000\" channel=\"ABC\"><title>Stale</title></programme></tv>\n"));
     SampleServer provider(sample());
     Settings::setValue("providerHost", provider.host());
-    Settings::setValue("provider", c.provider);
-    Settings::setValue("location", c.location);
     log.printStatus("earlier text\n");
 
     EXPECT_TRUE(fetch());
-
-    EXPECT_EQ(log.text(),
-        c.olderArchiveOnly ? "Downloading...\nThe download brought nothing: converting the "
-                             "archive of an earlier fetch.\nUnzipping...\nConverting to TGD "
-                             "format... Done\n"
-                           : kSuccessLog);
+    EXPECT_EQ(log.text(), kSuccessLog);
     EXPECT_EQ(view.progress, kFullProgress);
     EXPECT_EQ(rec.calls, kFinishedCalls + kButtonsOn);
-    EXPECT_TRUE(syslog.lines().contains(
-        QStringLiteral("http://%1/%2/xmltv%3.zip").arg(provider.host(), c.path, c.key)));
-    EXPECT_EQ(readFile(archive()), zip);
-    EXPECT_EQ(QFileInfo::exists(out() + "/-"), c.member != nullptr);
+    EXPECT_TRUE(syslog.lines().contains("http://" + provider.host() + "/myxmltv/xmltvSydney.zip"));
+    EXPECT_EQ(readFile(archive()), readFile(sample() + "/myxmltv/xmltvSydney.zip"));
     const QStringList days = outputFiles({ "*.tgd" });
     ASSERT_EQ(days.size(), 7);
     EXPECT_EQ(days.first(), QDate::currentDate().toString("yyyyMMdd") + ".tgd");
@@ -104,14 +77,6 @@ TEST_P(FetchSucceeds, WritesTheWeekAndReloads)
     EXPECT_EQ(*view.last.front()->rawDate, days.first());
 }
 
-INSTANTIATE_TEST_SUITE_P(, FetchSucceeds,
-    ::testing::Values(Success { "GoodArchive", "", "Sydney", "myxmltv", "Sydney", false, nullptr },
-        Success { "Korrin2", "Korrin2", "Central Coast", "dwxmltv", "CentralCoastNSW", false,
-            nullptr },
-        Success { "OlderArchive", "", "Sydney", "myxmltv", "Sydney", true, nullptr },
-        Success { "MemberNamedDash", "", "Sydney", "myxmltv", "Sydney", false, "-" }),
-    [](const auto &info) { return std::string(info.param.name); });
-
 struct Failure {
     const char *name;
     const char *served; // the archive's content on the server (null: none)
@@ -119,7 +84,9 @@ struct Failure {
     bool server;
 };
 
-class FetchFails : public Fetch, public ::testing::WithParamInterface<Failure> {};
+class FetchFails : public Fetch, public ::testing::WithParamInterface<Failure>
+{
+};
 
 TEST_P(FetchFails, IsAGrabberFailureThatKeepsThePlaceholder)
 {
@@ -165,47 +132,6 @@ TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccessAndShowsTheDaysOnDisk)
     EXPECT_TRUE(view.last.front()->date.has_value());
 }
 
-TEST_F(Fetch, GridPagesForEveryDayFromAProgramFolderWithBlanksAndQuotes)
-{
-    QTemporaryDir dir;
-    const QString program = dir.path() + "/Program Files/it's $HOME";
-    ASSERT_TRUE(QDir().mkpath(program));
-    ASSERT_TRUE(QFile::copy(
-        QStringLiteral(PALLARO_BINARY_DIR "/share/pallaro/xmltv2html.rb"), program + "/xmltv2html.rb"));
-    Paths::setProgramFolder(program);
-    makeSample(sample(), { "--key", "NorthernNSW", "--path", "myxmltv", "--days", "3" });
-    SampleServer provider(sample());
-    Settings::setValue("providerHost", provider.host());
-    Settings::setValue("location", "Northern NSW (North)");
-    Settings::setValue("generateGrid", true);
-
-    EXPECT_TRUE(fetch());
-    EXPECT_EQ(log.text(),
-        kSuccessLog + "Creating grid previews...\nIn progress...\nIn progress...\nIn progress... Done\n");
-    EXPECT_EQ(rec.calls, kFinishedCalls + QStringList { "loadPages" } + kButtonsOn);
-    const QStringList days = outputFiles({ "*.tgd" });
-    ASSERT_EQ(days.size(), 3);
-    for (const QString &day : days) {
-        const QString page = QString(day).replace(".tgd", ".html");
-        const QString html = QString::fromUtf8(readFile(out() + "/" + page));
-        ASSERT_FALSE(html.isEmpty()) << page.toStdString();
-        for (const char *part : { "xmltv2html.css", "popup.js", "data-desc=", ">NBN<" })
-            EXPECT_TRUE(html.contains(part)) << part;
-        // The other half of the region is left out of the pages.
-        EXPECT_FALSE(html.contains(">WIN<") || html.contains(">10Cap<"));
-        for (int n = 0; n < 24; ++n)
-            EXPECT_TRUE(html.contains(QStringLiteral("name=\"%1\"").arg(n))) << n;
-        // Anchor n marks the hour (n + 22) mod 24: 2 is midnight, 8 is six in the morning.
-        for (const char *anchor : { "name=\"2\"></a>12am<", "name=\"8\"></a>6am<",
-                 "name=\"0\"></a>10pm<" })
-            EXPECT_TRUE(html.contains(anchor)) << anchor;
-    }
-}
-
-// Quitting while a fetch waits: for the provider's answer, or for unzip to read an
-// archive from a named pipe.
-class FetchQuit : public Fetch, public ::testing::WithParamInterface<bool> {};
-
 bool unzipRunsOn(const QByteArray &archive)
 {
     const QByteArray command = QByteArray("/usr/bin/unzip\0-o\0", 18) + archive;
@@ -215,16 +141,15 @@ bool unzipRunsOn(const QByteArray &archive)
     return false;
 }
 
-TEST_P(FetchQuit, StopsTheWorkerAndLeavesTheOutputFolderAsItWas)
+// Quitting while unzip waits to read the archive from a named pipe.
+TEST_F(Fetch, QuitStopsTheWorkerAndLeavesTheOutputFolderAsItWas)
 {
-    const bool inUnzip = GetParam();
     makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv" });
     const QByteArray zip = readFile(sample() + "/myxmltv/xmltvSydney.zip");
-    StallingServer stalling;
     const QByteArray pipePath = archive().toLocal8Bit();
-    ASSERT_TRUE(!inUnzip || mkfifo(pipePath.constData(), 0600) == 0);
+    ASSERT_EQ(mkfifo(pipePath.constData(), 0600), 0);
     std::signal(SIGPIPE, SIG_IGN);
-    Settings::setValue("providerHost", inUnzip ? closedHost() : stalling.host());
+    Settings::setValue("providerHost", closedHost());
     const QStringList before = outputFiles();
     auto quitting = std::make_unique<EPGController>(&log);
     quitting->setSourceList(&slc);
@@ -234,10 +159,10 @@ TEST_P(FetchQuit, StopsTheWorkerAndLeavesTheOutputFolderAsItWas)
     quitting->fetchEPG(); // ignored while the first runs
     QElapsedTimer t;
     t.start();
-    while (inUnzip && !unzipRunsOn(pipePath) && t.elapsed() < 10000)
+    while (!unzipRunsOn(pipePath) && t.elapsed() < 10000)
         processFor(10);
-    ASSERT_TRUE(inUnzip ? unzipRunsOn(pipePath) : stalling.waitForRequest());
-    while (!log.text().contains(inUnzip ? "Unzipping" : "Downloading") && t.elapsed() < 10000)
+    ASSERT_TRUE(unzipRunsOn(pipePath));
+    while (!log.text().contains("Unzipping") && t.elapsed() < 10000)
         processFor(10);
     const QString said = log.text();
 
@@ -249,20 +174,14 @@ TEST_P(FetchQuit, StopsTheWorkerAndLeavesTheOutputFolderAsItWas)
     EXPECT_EQ(rec.calls, kButtonsOff + QStringList { "writeOutData" });
 
     // Only now does the archive come: a worker still at work would go on with it.
-    if (const int pipe = inUnzip ? ::open(pipePath.constData(), O_WRONLY | O_NONBLOCK) : -1;
-        pipe >= 0) {
+    if (const int pipe = ::open(pipePath.constData(), O_WRONLY | O_NONBLOCK); pipe >= 0) {
         (void)::write(pipe, zip.constData(), size_t(zip.size()));
         ::close(pipe);
-    } else if (!inUnzip) {
-        stalling.answer(zip);
     }
     processFor(1500);
     EXPECT_EQ(outputFiles(), before);
     EXPECT_EQ(log.text(), said);
 }
-
-INSTANTIATE_TEST_SUITE_P(, FetchQuit, ::testing::Values(false, true),
-    [](const auto &info) { return std::string(info.param ? "InUnzip" : "InDownload"); });
 
 TEST(HeadlessDownload, ExitStatusTellsWhetherDayFilesWereMade)
 {
