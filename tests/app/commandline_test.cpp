@@ -9,29 +9,23 @@ namespace
 QString summary(const CommandLineOptions &o)
 {
     if (!o.error.isEmpty())
-        return QStringLiteral("error: ") + o.error;
+        return "error: " + o.error;
     QStringList parts;
-    auto flag = [&](bool on, const char *name) {
+    const std::pair<bool, const char *> flags[]
+        = { { o.help, "help" }, { o.headless, "headless" }, { o.reload, "reload" },
+              { o.download, "download" }, { o.convertXml, "xml" }, { o.upload, "upload" } };
+    for (const auto &[on, name] : flags)
         if (on)
-            parts << QString::fromLatin1(name);
-    };
-    auto text = [&](const std::optional<QString> &v, const char *name) {
-        if (v)
-            parts << QString::fromLatin1(name) + QLatin1Char('=') + *v;
-    };
-    flag(o.help, "help");
-    flag(o.headless, "headless");
-    flag(o.reload, "reload");
-    flag(o.download, "download");
-    text(o.getKey, "get");
-    text(o.setAssignment, "set");
+            parts << name;
+    const std::pair<const std::optional<QString> *, const char *> texts[]
+        = { { &o.getKey, "get" }, { &o.setAssignment, "set" }, { &o.pvrSimFolder, "pvr-sim" } };
+    for (const auto &[value, name] : texts)
+        if (*value)
+            parts << QString(name) + "=" + **value;
     if (o.convert)
-        parts << QStringLiteral("convert=") + o.convert->join(QLatin1Char('|'));
-    flag(o.convertXml, "xml");
-    flag(o.upload, "upload");
-    text(o.pvrSimFolder, "pvr-sim");
-    parts << (wantsWindow(o) ? QStringLiteral("window") : QStringLiteral("no-window"));
-    return parts.join(QLatin1Char(' '));
+        parts << "convert=" + o.convert->join('|');
+    parts << (wantsWindow(o) ? "window" : "no-window");
+    return parts.join(' ');
 }
 
 struct Row {
@@ -51,8 +45,8 @@ TEST(CommandLineParse, EveryOptionAndEveryRefusal)
         { { "--get=location" }, "get=location no-window" },
         { { "--set", "location=Northern NSW (North)" },
             "set=location=Northern NSW (North) no-window" },
-        { { "--convert", "in.xml", "out", "--xml" }, "convert=in.xml|out xml no-window" },
-        { { "--xml", "--convert", "in.xml", "out" }, "convert=in.xml|out xml no-window" },
+        { { "--convert", "in.xml", "out", "--xml" }, "xml convert=in.xml|out no-window" },
+        { { "--xml", "--convert", "in.xml", "out" }, "xml convert=in.xml|out no-window" },
         { { "--headless", "--upload", "--pvr-sim", "/tmp/disk" },
             "headless upload pvr-sim=/tmp/disk no-window" },
         // --pvr-sim alone only says where an upload would go: the window still opens.
