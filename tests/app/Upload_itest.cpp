@@ -1,4 +1,3 @@
-#include "base/Paths.h"
 #include "base/Settings.h"
 #include "device/SoftwareRecorder.h"
 #include "device/USBFunctions.h"

@@ -2,13 +2,13 @@
 // bundled sample guide generator.
 #include "base/Settings.h"
 #include "support/AppFixture.h"
+#include "support/SydneyTime.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -36,8 +36,6 @@ class Fetch : public AppFixture, public ::testing::Test
 protected:
     Fetch()
     {
-        qputenv("TZ", "Australia/Sydney");
-        tzset();
         slc.setView(&view);
         controller.awakeFromNib();
         rec.calls.clear();
@@ -47,6 +45,7 @@ protected:
     QString sample() const { return served.path(); }
     QString archive() const { return out() + "/kR.zip"; }
 
+    const LocalZone sydney;
     QTemporaryDir served;
     PlaceholderView view;
 };
@@ -187,7 +186,7 @@ TEST(HeadlessDownload, ExitStatusTellsWhetherDayFilesWereMade)
 {
     TempHome home;
     QTemporaryDir served;
-    qputenv("TZ", "Australia/Sydney");
+    const LocalZone sydney;
     makeSample(served.path(), { "--key", "Sydney", "--path", "myxmltv" });
     SampleServer provider(served.path());
     QString out;

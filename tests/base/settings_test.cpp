@@ -1,8 +1,8 @@
 #include "base/Settings.h"
+#include "support/SydneyTime.h"
 #include "support/TempHome.h"
 
 #include <QTimeZone>
-#include <ctime>
 #include <gtest/gtest.h>
 
 namespace
@@ -10,8 +10,7 @@ namespace
 
 TEST(Settings, CommandLineTextFormsRoundTrip)
 {
-    qputenv("TZ", "Australia/Sydney");
-    tzset();
+    const LocalZone sydney;
     EXPECT_EQ(Settings::parseText("uploadFolder", "DataFiles, EPG")->toStringList(),
         QStringList({ "DataFiles", "EPG" }));
     EXPECT_EQ(
