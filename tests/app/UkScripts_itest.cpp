@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -195,10 +194,7 @@ TEST_F(UkScriptsTest, FetchesOverHttpPlainAndCompressed)
     QTemporaryDir served;
     const QByteArray plain = readFile(guide("natgeo.no_2022-08-27.xml"));
     ASSERT_TRUE(writeFile(served.path() + "/guide.xml", plain));
-    QProcess gzip;
-    gzip.setStandardOutputFile(served.path() + "/guide.xml.gz");
-    gzip.start("gzip", { "-c", served.path() + "/guide.xml" });
-    ASSERT_TRUE(gzip.waitForFinished());
+    ASSERT_EQ(QProcess::execute("gzip", { "-k", served.path() + "/guide.xml" }), 0);
     const SampleServer server(served.path());
 
     QByteArray first;
@@ -272,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(Days, DaysKept,
 struct Failure {
     const char *name;
     const char *script; // "getdat" or "dat2tgd"
-    const char *ini; // nullptr: no settings file; %1 the test data folder, %2 a closed port
+    const char *ini; // nullptr: no settings file; %1 the test data folder
     const char *database; // one channel file's content; nullptr: no database folder
     QStringList days; // the converter's arguments after -days
     const char *reason;
@@ -285,13 +281,9 @@ class ScriptFails : public UkScriptsTest, public ::testing::WithParamInterface<F
 TEST_P(ScriptFails, WithOneLineAndLeavesTheLastFetch)
 {
     const Failure &c = GetParam();
-    QTcpServer closed;
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QString port = QString::number(closed.serverPort());
-    closed.close();
     if (c.ini) {
-        ASSERT_TRUE(writeFile(support() + "/getdat.ini",
-            QString(c.ini).replace("%1", PALLARO_TEST_DATA).replace("%2", port).toUtf8()));
+        ASSERT_TRUE(writeFile(
+            support() + "/getdat.ini", QString(c.ini).replace("%1", PALLARO_TEST_DATA).toUtf8()));
     }
     if (c.database) {
         ASSERT_TRUE(writeFile(support() + "/database/001-x.dat", c.database));
@@ -323,7 +315,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, ScriptFails,
         Failure { "unknown_channels", "getdat",
             "[source]\nurl = file://%1/guide/xmltv/example.xml\nchannels = nope\n", "old", {},
             "none of the channels" },
-        Failure { "closed_port", "getdat", "[source]\nurl = http://127.0.0.1:%2/guide.xml\n", "old",
+        Failure { "closed_port", "getdat", "[source]\nurl = http://127.0.0.1:9/guide.xml\n", "old",
             {}, "Connection refused" },
         Failure { "other_scheme", "getdat", "[source]\nurl = ftp://127.0.0.1/guide.xml\n", "old",
             {}, "only http://, https:// and file://" },
