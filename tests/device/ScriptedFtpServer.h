@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
@@ -47,7 +46,7 @@ public:
     }
 
     // One command line without its CR LF; false when the client closed or went silent.
-    bool readLine(std::string *line, int timeoutMs = 30000)
+    bool readLine(std::string *line)
     {
         for (;;) {
             const size_t end = buffer_.find("\r\n");
@@ -58,7 +57,7 @@ public:
                 return true;
             }
             pollfd p { fd_, POLLIN, 0 };
-            if (::poll(&p, 1, timeoutMs) <= 0)
+            if (::poll(&p, 1, 30000) <= 0)
                 return false;
             char chunk[4096];
             const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
@@ -126,10 +125,9 @@ inline FtpOverride replyTo(std::string verb, std::string reply)
 // A polite server: greeting, login with password, every command accepted, files kept in
 // `files`. Ends after QUIT, a 421 reply or when the client goes away.
 inline void standardDialogue(FtpScriptSession &s, const FtpOverride &override = {},
-    const std::vector<std::string> &greeting = { "220 ready\r\n" })
+    const std::string &greeting = "220 ready\r\n")
 {
-    for (const std::string &chunk : greeting)
-        s.send(chunk, greeting.size() > 1 ? 60 : 0);
+    s.send(greeting);
     std::string line, renameFrom;
     while (s.readLine(&line)) {
         const std::string verb = line.substr(0, line.find(' '));
@@ -209,7 +207,6 @@ public:
             FtpScriptSession session(fd);
             script(session);
             ::close(fd);
-            std::lock_guard<std::mutex> lock(mutex_);
             commands_ = session.commands;
             files_ = session.files;
         });
@@ -247,7 +244,6 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
-    std::mutex mutex_;
     std::atomic<bool> connected_ { false };
     std::vector<std::string> commands_;
     std::map<std::string, std::string> files_;
