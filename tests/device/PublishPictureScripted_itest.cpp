@@ -215,7 +215,11 @@ TEST_F(ScriptedPublish, ServerThatNeverConnectsGetsAborAfterTenSeconds)
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(exchange([](FtpScriptSession &s) {
-        standardDialogue(s, replyTo("STOR", "150 opening (but never will)\r\n"));
+        standardDialogue(s, [](const std::string &line) -> std::optional<std::string> {
+            if (line.rfind("STOR", 0) != 0)
+                return std::nullopt;
+            return std::string("150 opening (but never will)\r\n");
+        });
     }),
         60);
     EXPECT_GE(timer.elapsed(), 9900);

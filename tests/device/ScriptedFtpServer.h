@@ -111,17 +111,6 @@ private:
 // Answers a command line instead of the standard dialogue; nullopt leaves it to the dialogue.
 using FtpOverride = std::function<std::optional<std::string>(const std::string &line)>;
 
-// Answers `reply` to every command that begins with `verb`.
-inline FtpOverride replyTo(std::string verb, std::string reply)
-{
-    return [verb = std::move(verb), reply = std::move(reply)](
-               const std::string &line) -> std::optional<std::string> {
-        if (line.rfind(verb, 0) == 0)
-            return reply;
-        return std::nullopt;
-    };
-}
-
 // A polite server: greeting, login with password, every command accepted, files kept in
 // `files`. Ends after QUIT, a 421 reply or when the client goes away.
 inline void standardDialogue(FtpScriptSession &s, const FtpOverride &override = {},
@@ -186,8 +175,6 @@ public:
     explicit ScriptedFtpServer(Script script)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -214,9 +201,10 @@ public:
 
     ~ScriptedFtpServer()
     {
-        wake();
-        if (thread_.joinable())
-            thread_.join();
+        // Unblocks an accept that no client will ever satisfy.
+        if (!connected_)
+            ::shutdown(listener_, SHUT_RDWR);
+        finish();
         ::close(listener_);
     }
 
@@ -233,14 +221,6 @@ public:
     std::map<std::string, std::string> files() const { return files_; }
 
 private:
-    // Unblocks an accept that no client will ever satisfy.
-    void wake()
-    {
-        if (connected_ || !thread_.joinable())
-            return;
-        ::shutdown(listener_, SHUT_RDWR);
-    }
-
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
