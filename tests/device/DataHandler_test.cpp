@@ -25,40 +25,6 @@ QByteArray entry(int mjd, int hour, int min, int type, std::uint32_t msb, std::u
 
 } // namespace
 
-TEST(DataHandler, EntryOfTheFifthOfJanuary2007AndBack)
-{
-    LocalZone zone("UTC");
-    LocalFileAttributes a;
-    a.modified = QDateTime(QDate(2007, 1, 5), QTime(20, 30, 15), Qt::UTC);
-    a.size = 1234;
-    const TFFile f = DataHandler::extractAttributes(a);
-    EXPECT_EQ(std::make_tuple(f.rawMJD, f.hour, f.min, f.sec, f.type),
-        std::make_tuple(54105, 20, 30, 15, 2));
-    const QByteArray e = DataHandler::getDataFromTFFile(f, "20070105.tgd");
-    EXPECT_EQ(e,
-        QByteArray::fromHex("D359141E0F0200000000000004D2") + "20070105.tgd"
-            + QByteArray(88, '\0'));
-    const auto back = DataHandler::getTFFileFromSwappedHexData(e);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->name, QString("20070105.tgd"));
-    EXPECT_EQ(
-        std::make_tuple(back->rawMJD, back->sec, back->sizeLSB), std::make_tuple(54105, 15, 1234));
-}
-
-TEST(DataHandler, LocalAttributesSplitTheSize)
-{
-    LocalFileAttributes a;
-    a.modified = QDateTime::currentDateTimeUtc();
-    for (const auto &[size, msb, lsb] :
-        { std::make_tuple(4294967296ULL, 1, 0), std::make_tuple(4294967295ULL, 0, -1) }) {
-        a.size = size;
-        const TFFile f = DataHandler::extractAttributes(a);
-        EXPECT_EQ(std::make_pair(int(f.sizeMSB), int(f.sizeLSB)), std::make_pair(msb, lsb)) << size;
-    }
-    a.directory = true;
-    EXPECT_EQ(DataHandler::extractAttributes(a).type, 1);
-}
-
 TEST(DataHandler, NamesAreCutAt95AndAtControlCharacters)
 {
     const QByteArray e = DataHandler::getDataFromTFFile(TFFile {}, QString(130, QLatin1Char('x')));

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
@@ -47,7 +46,7 @@ public:
     }
 
     // One command line without its CR LF; false when the client closed or went silent.
-    bool readLine(std::string *line, int timeoutMs = 30000)
+    bool readLine(std::string *line)
     {
         for (;;) {
             const size_t end = buffer_.find("\r\n");
@@ -58,7 +57,7 @@ public:
                 return true;
             }
             pollfd p { fd_, POLLIN, 0 };
-            if (::poll(&p, 1, timeoutMs) <= 0)
+            if (::poll(&p, 1, 30000) <= 0)
                 return false;
             char chunk[4096];
             const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
@@ -112,24 +111,12 @@ private:
 // Answers a command line instead of the standard dialogue; nullopt leaves it to the dialogue.
 using FtpOverride = std::function<std::optional<std::string>(const std::string &line)>;
 
-// Answers `reply` to every command that begins with `verb`.
-inline FtpOverride replyTo(std::string verb, std::string reply)
-{
-    return [verb = std::move(verb), reply = std::move(reply)](
-               const std::string &line) -> std::optional<std::string> {
-        if (line.rfind(verb, 0) == 0)
-            return reply;
-        return std::nullopt;
-    };
-}
-
 // A polite server: greeting, login with password, every command accepted, files kept in
 // `files`. Ends after QUIT, a 421 reply or when the client goes away.
 inline void standardDialogue(FtpScriptSession &s, const FtpOverride &override = {},
-    const std::vector<std::string> &greeting = { "220 ready\r\n" })
+    const std::string &greeting = "220 ready\r\n")
 {
-    for (const std::string &chunk : greeting)
-        s.send(chunk, greeting.size() > 1 ? 60 : 0);
+    s.send(greeting);
     std::string line, renameFrom;
     while (s.readLine(&line)) {
         const std::string verb = line.substr(0, line.find(' '));
@@ -188,8 +175,6 @@ public:
     explicit ScriptedFtpServer(Script script)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -209,7 +194,6 @@ public:
             FtpScriptSession session(fd);
             script(session);
             ::close(fd);
-            std::lock_guard<std::mutex> lock(mutex_);
             commands_ = session.commands;
             files_ = session.files;
         });
@@ -217,9 +201,10 @@ public:
 
     ~ScriptedFtpServer()
     {
-        wake();
-        if (thread_.joinable())
-            thread_.join();
+        // Unblocks an accept that no client will ever satisfy.
+        if (!connected_)
+            ::shutdown(listener_, SHUT_RDWR);
+        finish();
         ::close(listener_);
     }
 
@@ -236,18 +221,9 @@ public:
     std::map<std::string, std::string> files() const { return files_; }
 
 private:
-    // Unblocks an accept that no client will ever satisfy.
-    void wake()
-    {
-        if (connected_ || !thread_.joinable())
-            return;
-        ::shutdown(listener_, SHUT_RDWR);
-    }
-
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
-    std::mutex mutex_;
     std::atomic<bool> connected_ { false };
     std::vector<std::string> commands_;
     std::map<std::string, std::string> files_;
