@@ -13,7 +13,7 @@ class RecordingRuleView : public RuleTableView
 {
 public:
     void showRules() override { }
-    void showSelection(const std::vector<int> &rows) override { shownSelection = rows; }
+    void showSelection(const std::vector<int> &) override { }
     void runAlert(const RuleAlert &a, std::function<void(bool)> answer) override
     {
         alerts.push_back(a);
@@ -22,7 +22,6 @@ public:
     void beep() override { ++beeps; }
 
     int beeps = 0;
-    std::vector<int> shownSelection;
     std::vector<RuleAlert> alerts;
     std::function<void(bool)> pending;
 };
@@ -37,11 +36,7 @@ protected:
         rules->setView(&view);
         kwc->setViews(rules.get());
     }
-    void TearDown() override
-    {
-        if (kwc)
-            kwc->setViews(nullptr);
-    }
+    void TearDown() override { kwc->setViews(nullptr); }
 
     // Adds a rule through the table and gives it these keywords.
     KeywordRulePtr add(const QStringList &keywords)

@@ -22,41 +22,31 @@ public:
     QString indicator;
 };
 
-class PickerTest : public ::testing::Test
+QStringList titles(const TGDEntryList &list)
 {
-protected:
-    void SetUp() override
-    {
-        Settings::registerDefaults();
-        // Channel keys unknown to the display-name table are shown as they are.
-        const QStringList lines = {
-            "Zed\t2007-03-12 18:00\t30\tCafé Society\tThe Guests [Lifestyle]\tFood and "
-            "wine.\tPG\tN",
-            "Abc\t2007-03-12 19:00\t60\tthe news\tEvening [News]\tHeadlines of the day.\tG\tN",
-            "Zed\t2007-03-12 06:00\t30\tBondi Rescue\t[Reality]\tSurf and sun at the beach.\tPG\tY",
-            "Abc\t2007-03-12 20:30\t90\tLost\t[Drama]\t\tM\t-05 +10",
-            "Abc\t2007-03-12 21:00\t30\tNews Café\t[News]\tLate news from the café.\tMA15+\tN",
-        };
-        file.loadTGDData(lines.join('\n').toLatin1(), "20070312", false);
-        all = file.getFileData();
-    }
-    static QStringList titles(const TGDEntryList &list)
-    {
-        QStringList out;
-        for (const TGDEntryPtr &e : list)
-            out << e->title;
-        return out;
-    }
+    QStringList out;
+    for (const TGDEntryPtr &e : list)
+        out << e->title;
+    return out;
+}
 
+TEST(PickerTest, HeaderClicksSortByTheColumnsKeyAndFlipOnTheSameColumn)
+{
     SydneyTime zone;
     TempHome home;
+    Settings::registerDefaults();
+    // Channel keys unknown to the display-name table are shown as they are.
+    const QStringList lines = {
+        "Zed\t2007-03-12 18:00\t30\tCafé Society\tThe Guests [Lifestyle]\tFood and wine.\tPG\tN",
+        "Abc\t2007-03-12 19:00\t60\tthe news\tEvening [News]\tHeadlines of the day.\tG\tN",
+        "Zed\t2007-03-12 06:00\t30\tBondi Rescue\t[Reality]\tSurf and sun at the beach.\tPG\tY",
+        "Abc\t2007-03-12 20:30\t90\tLost\t[Drama]\t\tM\t-05 +10",
+        "Abc\t2007-03-12 21:00\t30\tNews Café\t[News]\tLate news from the café.\tMA15+\tN",
+    };
     TGDFile file;
-    TGDEntryList all;
+    file.loadTGDData(lines.join('\n').toLatin1(), "20070312", false);
+    const TGDEntryList all = file.getFileData();
     RecordingView view;
-};
-
-TEST_F(PickerTest, HeaderClicksSortByTheColumnsKeyAndFlipOnTheSameColumn)
-{
     const struct {
         QStringList clicks;
         QString indicator;
