@@ -1,11 +1,8 @@
 #include "support/KeywordWeek.h"
 #include "ui/KeywordFile.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <functional>
-#include <sys/stat.h>
-#include <tuple>
 
 namespace
 {
@@ -27,20 +24,6 @@ struct MatchCase {
     std::function<bool(const TGDEntry &)> expected;
 };
 } // namespace
-
-TEST_F(KeywordTest, CycleReadsEveryDaySortsAndCountsPerFile)
-{
-    ASSERT_TRUE(reload());
-    const TGDEntryList all = kwc->allTGDEntries();
-    EXPECT_EQ(all.size(), onDisk().size());
-    for (size_t i = 1; i < all.size(); ++i) {
-        const int c = all[i - 1]->channel.compare(all[i]->channel);
-        ASSERT_TRUE(c < 0 || (c == 0 && all[i - 1]->start <= all[i]->start)) << i;
-    }
-    for (const GuideDayRowPtr &row : slc.fileList())
-        EXPECT_EQ(row->fileCount, int(onDisk({ row->rawDate->left(8) }).size()));
-    EXPECT_TRUE(table.getFileData().empty()); // the table is left without a list
-}
 
 TEST_F(KeywordTest, RulesMatchEveryTermAndDropEveryNegative)
 {
@@ -128,7 +111,8 @@ TEST_F(KeywordTest, AutoRecordMarksReachTheFilesAndTheLaterRuleWins)
                 : e->channel == "6,61" ? "-02 +03"
                                        : "-05 +10");
     }
-    EXPECT_TRUE(marked.contains("Lost-02 +03") && marked.contains("Lost-05 +10") && marked.contains("Rage"));
+    EXPECT_TRUE(marked.contains("Lost-02 +03") && marked.contains("Lost-05 +10")
+        && marked.contains("Rage"));
     for (const TGDEntryPtr &e : *noPad->matches)
         EXPECT_EQ(e->extStart, 0);
     EXPECT_TRUE(readFile(dayFile("20070312")).contains("\r\n"));
@@ -156,112 +140,6 @@ TEST_F(KeywordTest, ARuleWithoutKeywordsIsNeverRunNorStored)
     const auto stored = KeywordFile::read(kwc->keywordFilePath());
     ASSERT_TRUE(stored && stored->size() == 1u);
     EXPECT_TRUE(stored->front()->matches && stored->front()->matches->empty());
-}
-
-TEST_F(KeywordTest, OnlyDaysReadByTheLastLoadAreWrittenBack)
-{
-    const QByteArray first = readFile(dayFile("20070312"));
-    kwc->writeOutData(); // nothing read yet
-    EXPECT_EQ(readFile(dayFile("20070312")), first);
-
-    ASSERT_TRUE(reload());
-    const QByteArray written = readFile(dayFile("20070312"));
-    const int count = slc.fileList().front()->fileCount;
-    ASSERT_GT(count, 0);
-    today = QDate(2007, 3, 15); // more than two days on: 12 March is neither read nor written
-    addRule({ "News" }, { "" }, true);
-    ASSERT_TRUE(reload());
-    auto from = [this](const char *day) {
-        const TGDEntryList all = kwc->allTGDEntries();
-        return std::count_if(all.begin(), all.end(),
-            [day](const TGDEntryPtr &e) { return e->fileNameDataIsFrom == day; });
-    };
-    EXPECT_EQ(from("20070312"), 0);
-    EXPECT_GT(from("20070313"), 0);
-    EXPECT_EQ(slc.fileList().front()->fileCount, count);
-    EXPECT_EQ(readFile(dayFile("20070312")), written);
-
-    // A "NoSave" reload drops what memory had: a hand mark is gone.
-    const TGDEntryPtr insight = find("Insight", "20070315");
-    ASSERT_TRUE(insight);
-    kwc->editEntry(insight, [](TGDEntry &e) { e.record = true; });
-    kwc->editEntry(nullptr, [](TGDEntry &) { FAIL(); });
-    ASSERT_TRUE(reload("NoSave"));
-    EXPECT_FALSE(find("Insight", "20070315")->record);
-    for (const QString &day : kWeek)
-        QFile::remove(dayFile(day));
-    ASSERT_TRUE(reload("NoSave"));
-    EXPECT_TRUE(kwc->allTGDEntries().empty());
-}
-
-// A day whose content did not change is not rewritten: same inode, same time.
-TEST_F(KeywordTest, AnUnchangedDayFileIsNotRewritten)
-{
-    addRule({ "News" }, { "" }, true);
-    ASSERT_TRUE(reload());
-    auto identity = [this](const char *day) {
-        struct stat st {};
-        EXPECT_EQ(::stat(QFile::encodeName(dayFile(day)).constData(), &st), 0);
-        return std::make_tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    };
-    const auto kept = identity("20070313"), marked = identity("20070315");
-    const TGDEntryPtr insight = find("Insight", "20070315");
-    ASSERT_TRUE(insight && !insight->record);
-    kwc->editEntry(insight, [](TGDEntry &e) { e.record = true; });
-    ASSERT_TRUE(kwc->writeOutDataChecked());
-    EXPECT_EQ(identity("20070313"), kept);
-    EXPECT_NE(identity("20070315"), marked);
-    EXPECT_TRUE(readFile(dayFile("20070315")).contains("\tInsight\t"));
-}
-
-TEST_F(KeywordTest, ADayFileWithoutAProgrammeLineIsLeftAsItIs)
-{
-    const QByteArray cases[]
-        = { QByteArray(10 << 20, 'x'), QByteArray(1000, '\n'), "\t\t\t\t\t\t\t\tY\n" };
-    addRule({ "News" }, { "" }, true);
-    for (const QByteArray &bytes : cases) {
-        ASSERT_TRUE(writeFile(dayFile("20070319"), bytes));
-        log.setText({});
-        rescan();
-        ASSERT_TRUE(reload());
-        EXPECT_EQ(readFile(dayFile("20070319")), bytes);
-        EXPECT_EQ(slc.fileList().back()->fileCount, 0);
-        EXPECT_EQ(log.text().count("20070319.tgd holds no programme line; left as it is.\n"), 1);
-    }
-    // Without a status log the line goes to the system log.
-    kwc->setStatusLog(nullptr);
-    SystemLogCapture logs;
-    ASSERT_TRUE(reload());
-    EXPECT_TRUE(logs.lines().contains("20070319.tgd holds no programme line; left as it is."));
-    // An empty file says nothing and stays empty.
-    ASSERT_TRUE(writeFile(dayFile("20070319"), {}));
-    log.setText({});
-    ASSERT_TRUE(reload());
-    EXPECT_TRUE(readFile(dayFile("20070319")).isEmpty());
-    EXPECT_FALSE(log.text().contains("20070319"));
-    // A folder where a file should be cannot be read at all: the cycle fails.
-    QFile::remove(dayFile("20070319"));
-    QDir().mkpath(dayFile("20070319"));
-    EXPECT_FALSE(reload());
-    EXPECT_EQ(slc.fileList().back()->fileCount, 0);
-    EXPECT_FALSE(kwc->allTGDEntries().empty());
-}
-
-TEST_F(KeywordTest, StartUpReloadRunsOnItsOwnWorker)
-{
-    addRule({ "Neighbours" }, { "" }, true);
-    KeywordFile::write(kwc->keywordFilePath(), kwc->giveSeqs());
-    kwc->setSeqs(std::nullopt);
-    kwc->awakeFromNib(10);
-    EXPECT_EQ(kwc->giveSeqs().size(), 1u); // read at once from the file
-    QElapsedTimer t;
-    t.start();
-    while (kwc->allTGDEntries().empty() && t.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    kwc->waitForIdle();
-    const TGDEntryList disk = onDisk();
-    EXPECT_TRUE(std::any_of(disk.begin(), disk.end(),
-        [](const TGDEntryPtr &e) { return e->title == "Neighbours" && e->recordStatus != "N"; }));
 }
 
 TEST_F(KeywordTest, SelectingDaysFiltersTheFullListInRowOrder)

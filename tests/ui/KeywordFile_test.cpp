@@ -186,65 +186,6 @@ TEST_F(KeywordFileTest, WrongTypesFallBackToDefaults)
     EXPECT_TRUE(rules->back()->matches && rules->back()->matches->empty());
 }
 
-// The file is shared with other tools: a standard reader sees our keys with their types.
-TEST_F(KeywordFileTest, WhatWeWriteReadsBackHereAndInPython)
-{
-    auto match = std::make_shared<TGDEntry>();
-    match->channel = "1,10";
-    match->rawStart = "2007-03-12 18:30";
-    match->duration = 30;
-    match->title = QString::fromUtf8("Café <News> & more");
-    match->dispChannel = "TEN";
-    match->start = QDateTime(QDate(2007, 3, 12), QTime(18, 30));
-    match->stop = match->start.addSecs(1800);
-    match->record = true;
-    match->extStart = -5;
-    match->extStop = 10;
-    match->channelImage = QVariant::fromValue(QSize(16, 16)); // no property-list form
-    auto rule = std::make_shared<KeywordRule>();
-    rule->keywords = QStringList { "News", "<20:00" };
-    rule->negatives = QStringList { "" };
-    rule->numberMatches = 1;
-    rule->exact = true;
-    rule->padStart = 3;
-    rule->padEnd = -2;
-    rule->autoRecord = true;
-    rule->matches = TGDEntryList { match };
-    auto blank = std::make_shared<KeywordRule>(); // no paddings, never run
-    ASSERT_TRUE(KeywordFile::write(rulePath(), { rule, blank }));
-
-    const QString seen = python(QStringLiteral(R"(
-import plistlib, sys
-for r in plistlib.load(open(sys.argv[1], 'rb')):
-    print(' '.join(f'{k}:{type(v).__name__}' for k, v in sorted(r.items())))
-    print(r['Keywords'], r.get('padEnd'), r.get('autoRecord'))
-    for m in r.get('Matches', []):
-        print(' '.join(f'{k}:{type(v).__name__}' for k, v in sorted(m.items())))
-        print(m['title'], m['start'].strftime('%Y-%m-%d %H:%M'), m['extStart'], m['record'])
-)"),
-        rulePath());
-    // 18:30 in Sydney's daylight time is 07:30 UTC.
-    EXPECT_EQ(seen.toStdString(),
-        "Exact:bool Keywords:list Matches:list Negatives:list NumberMatches:int autoRecord:bool "
-        "padEnd:int padStart:int\n['News', '<20:00'] -2 True\n"
-        "cat:str channel:str description:str dispChannel:str dispChannelString:str duration:int "
-        "extStart:int extStop:int fileNameDataIsFrom:str rating:str rawStart:str record:bool "
-        "recordStatus:str start:datetime startTime:str stop:datetime sub:str subAndCat:str "
-        "title:str\nCaf\xC3\xA9 <News> & more 2007-03-12 07:30 -5 True\n"
-        "Exact:bool Keywords:list Negatives:list NumberMatches:int\n[] None None\n");
-
-    const auto back = KeywordFile::read(rulePath());
-    ASSERT_TRUE(back && back->size() == 2u);
-    const KeywordRule &again = *back->front();
-    EXPECT_EQ(again.keywords, rule->keywords);
-    EXPECT_EQ(again.padEnd, -2);
-    ASSERT_TRUE(again.matches);
-    const TGDEntry &m = *again.matches->front();
-    EXPECT_EQ(std::make_tuple(m.start, m.extStart, m.record),
-        std::make_tuple(match->start, std::optional<int>(-5), true));
-    EXPECT_FALSE(back->back()->matches || back->back()->padStart);
-}
-
 TEST_F(KeywordFileTest, WeReadWhatPythonWrites)
 {
     for (const char *fmt : { "FMT_XML", "FMT_BINARY" }) {

@@ -2,7 +2,6 @@
 #include "support/TempHome.h"
 #include "ui/GridController.h"
 
-#include <QFileInfo>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -36,28 +35,6 @@ protected:
     GridController grid;
     QStringList asked;
 };
-
-TEST_F(Grid, PastPagesAreDeletedAndLoggedAndTheFirstPageShows)
-{
-    SystemLogCapture syslog;
-    grid.loadPages();
-    EXPECT_EQ(grid.pages(), QStringList({ "20070312.html", "20070313.html", "xmltv.html" }));
-    EXPECT_EQ(take(), QStringList({ "20070312.html", "previous off" }));
-    EXPECT_EQ(syslog.lines(), QStringList({ output + "/20070311.html", output + "/notes.html" }));
-    EXPECT_FALSE(QFileInfo::exists(output + "/20070311.html"));
-    EXPECT_FALSE(QFileInfo::exists(output + "/notes.html"));
-    EXPECT_TRUE(QFileInfo::exists(output + "/20070312.tgd"));
-
-    // Years on, only "xmltv" is left, and nothing else changes in the window.
-    grid.setToday([] { return QDate(2030, 1, 1); });
-    grid.loadPages();
-    EXPECT_EQ(grid.pages(), QStringList({ "xmltv.html" }));
-    QFile::remove(output + "/xmltv.html");
-    take();
-    grid.loadPages();
-    EXPECT_TRUE(grid.pages().isEmpty());
-    EXPECT_TRUE(take().isEmpty());
-}
 
 TEST_F(Grid, ButtonsAndTheDayListTurnPagesWithinTheList)
 {

@@ -1,12 +1,9 @@
 #include "app/EPGController.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
-#include "base/StatusLog.h"
 #include "guide/TGDFile.h"
 #include "support/AppFixture.h"
 #include "ui/KeywordController.h"
-#include "ui/KeywordRuleTable.h"
-#include "ui/TGDPickerController.h"
 #include "widgets/FadingWindow.h"
 #include "widgets/IntroWindow.h"
 #include "widgets/KeywordRuleModel.h"
@@ -19,15 +16,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QListWidget>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSplitter>
-#include <QTabWidget>
 #include <QTableView>
 #include <gtest/gtest.h>
 
@@ -40,32 +33,6 @@ public:
     void setAutoRun(bool on) override { calls.push_back(on); }
     std::vector<bool> calls;
 };
-
-TEST(MainWindow, BuildsAndSwitchesAllFourModes)
-{
-    TempHome home;
-    MainWindow window;
-    window.show();
-    window.awakeFromNib();
-    QListWidget *modes = window.modeListView();
-    ASSERT_EQ(modes->count(), 4);
-    const QStringList names = { "TGDs", "Keywords", "Grid", "Now on" };
-    for (int row : { 2, 3, 1, 0 }) {
-        modes->setCurrentRow(row);
-        EXPECT_EQ(window.tabView()->currentIndex(), row);
-        EXPECT_EQ(window.tabView()->tabText(row), names[row]);
-    }
-    // A button titled with a tab's identifier moves the tab and the mode list.
-    window.modeController().selectTab("Grid");
-    EXPECT_EQ(window.tabView()->currentIndex(), 2);
-    EXPECT_EQ(modes->currentRow(), 2);
-    modes->clearSelection();
-    EXPECT_EQ(window.tabView()->currentIndex(), 2);
-
-    window.statusLog()->printStatus("Uploading: x...");
-    window.statusLog()->printStatus("Done\n");
-    EXPECT_EQ(window.logField()->toPlainText(), "Uploading: x...Done\n");
-}
 
 TEST(MainWindow, PreferencesShowTheStoredChoiceAndApplyAutoRunOnClose)
 {

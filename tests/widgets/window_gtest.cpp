@@ -1,4 +1,4 @@
-// The whole window on the sample guide: every mode, Delete cache, and closing mid-fetch.
+// The whole window on the sample guide: every mode, Delete cache, and closing mid-conversion.
 #include "app/EPGController.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
@@ -24,7 +24,6 @@
 #include <QTimer>
 #include <QWebEngineView>
 #include <gtest/gtest.h>
-
 #include <memory>
 
 namespace
@@ -102,92 +101,46 @@ TEST_F(Window, EveryModeShowsTheFetchedGuide)
     EXPECT_EQ(window_->tabView()->currentIndex(), 3);
 }
 
-// The question's answer decides; only the grid's support files survive a yes.
-class DeleteCache : public Window, public ::testing::WithParamInterface<bool>
+// A confirmed Delete cache leaves only the grid's support files.
+TEST_F(Window, DeleteCacheGoesWhenConfirmed)
 {
-};
-
-TEST_P(DeleteCache, GoesOnlyWhenConfirmed)
-{
-    const bool confirm = GetParam();
     ASSERT_NO_FATAL_FAILURE(fetch());
-    const QStringList before = outputFiles();
-    QTimer::singleShot(0, [confirm] {
+    QTimer::singleShot(0, [] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         ASSERT_TRUE(box);
         for (QAbstractButton *b : box->buttons())
-            if ((box->buttonRole(b) == QMessageBox::DestructiveRole) == confirm)
+            if (box->buttonRole(b) == QMessageBox::DestructiveRole)
                 b->click();
     });
     window_->deleteCacheAction()->trigger();
     processFor(100);
-    if (confirm) {
-        EXPECT_EQ(outputFiles(), QStringList({ "popup.js", "xmltv2html.css", "xmltv2htmlrc" }));
-        EXPECT_EQ(window_->dayListView()->model()->rowCount(), 0);
-        EXPECT_TRUE(window_->gridController()->pages().isEmpty());
-    } else {
-        EXPECT_EQ(outputFiles(), before);
-        EXPECT_GT(window_->dayListView()->model()->rowCount(), 0);
-    }
+    EXPECT_EQ(outputFiles(), QStringList({ "popup.js", "xmltv2html.css", "xmltv2htmlrc" }));
+    EXPECT_EQ(window_->dayListView()->model()->rowCount(), 0);
+    EXPECT_TRUE(window_->gridController()->pages().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Answer, DeleteCache, ::testing::Bool(),
-    [](const auto &info) { return info.param ? "Yes" : "No"; });
-
-// Quitting while the fetch waits for the provider, or while it converts: the window goes
-// through its fade and the quit, and every day file left is whole.
-struct CloseCase {
-    const char *name;
-    bool stall;
-};
-
-class CloseDuringFetch : public ::testing::TestWithParam<CloseCase>
+// Quitting while the fetch converts: the window goes through its fade and the quit, and
+// every day file left is whole.
+TEST_F(Window, ClosingDuringConversionLeavesOnlyWholeDayFiles)
 {
-};
-
-TEST_P(CloseDuringFetch, LeavesOnlyWholeDayFiles)
-{
-    TempHome home;
-    Settings::registerDefaults();
-    QTemporaryDir served;
-    makeSample(served.path(), { "--key", "Sydney", "--path", "myxmltv", "--days", "2" });
-    SampleServer sample(served.path());
-    StallingServer stalling;
-    Settings::setValue("providerHost", GetParam().stall ? stalling.host() : sample.host());
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    window->awakeFromNib();
-    window->fetchButton()->click();
-    ASSERT_TRUE(window->controller()->isFetching());
-    if (GetParam().stall) {
-        ASSERT_TRUE(stalling.waitForRequest());
-    }
-    window->close();
-    while (window->closeFader()->isRunning())
-        window->closeFader()->tick();
-    EXPECT_FALSE(window->isVisible());
-    window->controller()->applicationWillTerminate(); // the quit's last step
-    EXPECT_FALSE(window->controller()->isFetching());
-    window.reset();
-    if (GetParam().stall)
-        stalling.answer("PK not much of an archive");
+    window_->fetchButton()->click();
+    ASSERT_TRUE(window_->controller()->isFetching());
+    window_->close();
+    while (window_->closeFader()->isRunning())
+        window_->closeFader()->tick();
+    EXPECT_FALSE(window_->isVisible());
+    window_->controller()->applicationWillTerminate(); // the quit's last step
+    EXPECT_FALSE(window_->controller()->isFetching());
+    window_.reset();
     processFor(300);
 
     const QDir output(Paths::outputFolder());
-    // A stopped download leaves no part of the archive.
-    if (GetParam().stall) {
-        EXPECT_FALSE(output.exists("kR.zip"));
-    }
     for (const QString &day : output.entryList({ "*.tgd" })) {
-        const TGDEntryList entries
-            = TGDFile::parse(readFile(output.filePath(day)), day.left(8));
+        const TGDEntryList entries = TGDFile::parse(readFile(output.filePath(day)), day.left(8));
         EXPECT_FALSE(entries.empty()) << day.toStdString();
     }
-    EXPECT_TRUE(output.entryList({ "*.tmp", "*.part", ".*~" }, QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(
+        output.entryList({ "*.tmp", "*.part", ".*~" }, QDir::Files | QDir::Hidden).isEmpty());
 }
-
-INSTANTIATE_TEST_SUITE_P(At, CloseDuringFetch,
-    ::testing::Values(CloseCase { "Download", true }, CloseCase { "Conversion", false }),
-    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
