@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <csignal>
 #include <fcntl.h>

@@ -9,7 +9,6 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QRegularExpression>
-#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 void RecordingCollaborators::setFetchButton(bool enabled, const QString &title)
@@ -73,33 +72,6 @@ bool AppFixture::fetch(int timeoutMs)
 QStringList AppFixture::outputFiles(const QStringList &filters) const
 {
     return QDir(out()).entryList(filters, QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-StallingServer::StallingServer()
-{
-    server_.listen(QHostAddress::LocalHost);
-}
-
-QString StallingServer::host() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(server_.serverPort());
-}
-
-bool StallingServer::waitForRequest()
-{
-    // An event loop run since may have taken the connection in already.
-    if (!server_.hasPendingConnections() && !server_.waitForNewConnection(10000))
-        return false;
-    request_ = server_.nextPendingConnection();
-    return request_;
-}
-
-void StallingServer::answer(const QByteArray &body)
-{
-    request_->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\n\r\n" + body);
-    request_->waitForBytesWritten(2000);
-    request_->disconnectFromHost();
 }
 
 SampleServer::SampleServer(const QString &folder)

@@ -7,7 +7,6 @@
 
 #include <QProcess>
 #include <QStringList>
-#include <QTcpServer>
 #include <optional>
 
 // One recording double for every seam of the application controller: each call, the beep
@@ -62,20 +61,6 @@ public:
     SourceListController slc;
     RecordingCollaborators rec;
     EPGController controller { &log };
-};
-
-// A web server on 127.0.0.1 that takes one request and answers only when told.
-class StallingServer {
-public:
-    StallingServer();
-    QString host() const;
-    bool waitForRequest();
-    // Answers 200 with `body`, then hangs up.
-    void answer(const QByteArray &body);
-
-private:
-    QTcpServer server_;
-    QTcpSocket *request_ = nullptr;
 };
 
 // The sample provider (scripts/sample-server) on a free loopback port, serving `folder`.

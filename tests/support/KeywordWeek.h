@@ -93,13 +93,6 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::Append));
         f.write(line.toLatin1() + "\n");
     }
-    TGDEntryPtr find(const QString &title, const QString &day) const
-    {
-        for (const TGDEntryPtr &e : kwc->allTGDEntries())
-            if (e->title == title && e->fileNameDataIsFrom == day)
-                return e;
-        return nullptr;
-    }
 
     LocalZone zone;
     TempHome home;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -50,3 +51,12 @@ QByteArray readFile(const QString &path);
 // the exit status and fills stdout/stderr.
 int runPallaro(const QStringList &arguments, const QStringList &environment, QString *out,
                QString *err = nullptr, int timeoutMs = 60000);
+
+// The titles of a list of programme records, in order.
+template <typename List> QStringList titles(const List &list)
+{
+    QStringList out;
+    for (const auto &e : list)
+        out << e->title;
+    return out;
+}

@@ -22,14 +22,6 @@ public:
     QString indicator;
 };
 
-QStringList titles(const TGDEntryList &list)
-{
-    QStringList out;
-    for (const TGDEntryPtr &e : list)
-        out << e->title;
-    return out;
-}
-
 TEST(PickerTest, HeaderClicksSortByTheColumnsKeyAndFlipOnTheSameColumn)
 {
     SydneyTime zone;

@@ -1,5 +1,6 @@
 #include "guide/TGDFile.h"
 #include "support/SydneyTime.h"
+#include "support/TempHome.h"
 #include "ui/NowOnController.h"
 
 #include <gtest/gtest.h>
@@ -18,14 +19,6 @@ QByteArray line(const char *channel, const char *start, int minutes, const char 
 QDateTime at(const char *text)
 {
     return QDateTime::fromString(text, "yyyy-MM-dd HH:mm");
-}
-
-QStringList titles(const TGDEntryList &list)
-{
-    QStringList t;
-    for (const TGDEntryPtr &e : list)
-        t << e->title;
-    return t;
 }
 
 // Channel "9" before "2", as a list that was not sorted by time: the order is kept.
