@@ -224,6 +224,9 @@ QWidget *MainWindow::statusBox()
 
 MainWindow::~MainWindow()
 {
+    // An open cell editor commits when it loses focus; let it do so now, while the rule
+    // table it writes into is still alive, not from QWidget's destructor after it is gone.
+    hide();
     // A fetch worker reaches into the controllers and views below: it ends first.
     controller_->stopFetch();
     delete intro_;

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
 #include <gtest/gtest.h>
@@ -188,6 +189,33 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
         marked += isMatch;
     }
     EXPECT_GT(marked, 0);
+}
+
+// Quitting without closing the window (a session ending) destroys it with an editor open,
+// whose commit on losing focus must still find the rule table, and reach the rule.
+TEST(MainWindow, AnEditorOpenWhenTheWindowIsDestroyedCommitsIntoTheLiveTable)
+{
+    TempHome home;
+    Settings::registerDefaults();
+    QDir().mkpath(Paths::outputFolder());
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    window->modeController().selectTab("Keywords");
+    window->findChild<QPushButton *>("addRuleButton")->click();
+    QApplication::processEvents();
+    const KeywordRulePtr rule = window->keywordController()->giveSeqs().front();
+    auto *rules = window->findChild<QTableView *>("ruleTable");
+    const QModelIndex padStart
+        = window->ruleModel()->index(0, int(KeywordRuleModel::columnKeys().indexOf("padStart")));
+    rules->setFocus();
+    rules->setCurrentIndex(padStart);
+    rules->edit(padStart);
+    QApplication::processEvents();
+    auto *editor = qobject_cast<QSpinBox *>(QApplication::focusWidget());
+    ASSERT_TRUE(editor);
+    editor->setValue(17);
+    window.reset();
+    EXPECT_EQ(rule->padStart, 17);
 }
 
 } // namespace
