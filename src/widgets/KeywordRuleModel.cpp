@@ -1,5 +1,6 @@
 #include "widgets/KeywordRuleModel.h"
 
+#include "widgets/ColumnTitle.h"
 #include "widgets/TokenField.h"
 
 #include <QApplication>
@@ -137,9 +138,7 @@ Qt::ItemFlags KeywordRuleModel::flags(const QModelIndex &index) const
 
 QVariant KeywordRuleModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < kTitles.size())
-        return kTitles.at(section);
-    return {};
+    return columnTitle(kTitles, section, orientation, role);
 }
 
 Qt::DropActions KeywordRuleModel::supportedDropActions() const

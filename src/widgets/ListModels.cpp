@@ -1,5 +1,7 @@
 #include "widgets/ListModels.h"
 
+#include "widgets/ColumnTitle.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QPainter>
@@ -44,9 +46,7 @@ QVariant DayListModel::data(const QModelIndex &index, int role) const
 
 QVariant DayListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < kDayTitles.size())
-        return kDayTitles.at(section);
-    return {};
+    return columnTitle(kDayTitles, section, orientation, role);
 }
 
 void CountButtonDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,

@@ -1,6 +1,7 @@
 #include "widgets/NowOnPane.h"
 
 #include "ui/NowOnController.h"
+#include "widgets/ColumnTitle.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -47,10 +48,7 @@ QVariant NowOnModel::data(const QModelIndex &index, int role) const
 
 QVariant NowOnModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0
-        && section < kTitles.size())
-        return kTitles.at(section);
-    return {};
+    return columnTitle(kTitles, section, orientation, role);
 }
 
 NowOnPane::NowOnPane(NowOnController *controller, QWidget *parent)

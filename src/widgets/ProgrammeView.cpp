@@ -1,5 +1,7 @@
 #include "widgets/ProgrammeView.h"
 
+#include "widgets/ColumnTitle.h"
+
 #include <QAction>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -120,10 +122,7 @@ Qt::ItemFlags ProgrammeModel::flags(const QModelIndex &index) const
 
 QVariant ProgrammeModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0
-        && section < kTitles.size())
-        return kTitles.at(section);
-    return {};
+    return columnTitle(kTitles, section, orientation, role);
 }
 
 ProgrammeView::ProgrammeView(TGDPickerController *controller, QWidget *parent)
