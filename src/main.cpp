@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "base/Clock.h"
 #include "guide/Convert.h"
 
 #include <QCoreApplication>
@@ -44,7 +45,7 @@ int main(int argc, char *argv[])
         if (options.getKey || options.setAssignment)
             return runSettingsCommand(options, out, err);
         if (options.search)
-            return runSearchCommand(*options.search, QDate::currentDate(), out, err);
+            return runSearchCommand(*options.search, Clock::today(), out, err);
         if (options.nowOn)
             return runNowOnCommand(options.at, out, err);
         if (options.convert)

@@ -3,6 +3,7 @@
 #include "app/AutoRun.h"
 #include "app/EPGController.h"
 #include "app/ScriptCommands.h"
+#include "base/Clock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
@@ -246,7 +247,7 @@ int runSearchCommand(const QString &text, const QDate &today, QTextStream &out, 
 
 int runNowOnCommand(const std::optional<QString> &at, QTextStream &out, QTextStream &err)
 {
-    QDateTime when = QDateTime::currentDateTime();
+    QDateTime when = Clock::now();
     if (at) {
         when = QDateTime::fromString(*at, QStringLiteral("yyyy-MM-dd HH:mm"));
         if (!when.isValid()) {

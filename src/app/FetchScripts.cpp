@@ -1,5 +1,6 @@
 #include "app/EPGController.h"
 #include "app/GrabberProgress.h"
+#include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
@@ -58,7 +59,7 @@ GrabberProgress::Step GrabberProgress::feed(const QByteArray &chunk)
 bool EPGController::copyDataUK(QProcess &grabber)
 {
     GrabberProgress progress;
-    const QString today = QDate::currentDate().toString(QStringLiteral("ddMMyyyy"));
+    const QString today = Clock::today().toString(QStringLiteral("ddMMyyyy"));
     return finish(grabber, fetchStop_, [&](const QByteArray &chunk) {
         if (chunk.isEmpty())
             return;

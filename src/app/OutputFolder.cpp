@@ -1,18 +1,17 @@
 #include "app/EPGController.h"
-
+#include "base/Clock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/SystemLog.h"
 #include "guide/TGDFormat.h"
 #include "ui/SourceListController.h"
 
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-
 #include <algorithm>
 
 namespace {
@@ -55,7 +54,7 @@ void EPGController::removeInterruptedWrites()
         QStringLiteral("^([0-9]{8}\\.(tgd|xml)|kR\\.zip)\\.[A-Za-z0-9]{6}$"));
     // One being written keeps a fresh time: it may belong to another instance at work.
     constexpr qint64 settledSeconds = 10 * 60;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = Clock::now();
     const QDir output(Paths::outputFolder());
     for (const QFileInfo &info : output.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
         if (!leftover.match(info.fileName()).hasMatch()
@@ -68,7 +67,7 @@ void EPGController::removeInterruptedWrites()
 
 void EPGController::loadExistingTGDs()
 {
-    loadExistingTGDs(QDate::currentDate());
+    loadExistingTGDs(Clock::today());
 }
 
 void EPGController::loadExistingTGDs(const QDate &today)

@@ -1,5 +1,6 @@
 #include "ui/GridController.h"
 
+#include "base/Clock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/SystemLog.h"
@@ -9,7 +10,6 @@
 
 GridController::GridController(QObject *parent)
     : QObject(parent)
-    , today_([] { return QDate::currentDate(); })
 {
 }
 
@@ -18,7 +18,7 @@ void GridController::loadPages()
     pages_.clear();
     currentDay_ = 0;
     folder_ = Paths::outputFolder();
-    const int today = today_().toString(QStringLiteral("yyyyMMdd")).toInt();
+    const int today = Clock::today().toString(QStringLiteral("yyyyMMdd")).toInt();
     for (const QString &relative : walkSorted(folder_)) {
         if (extensionOf(relative) != QLatin1String("html"))
             continue;

@@ -2,11 +2,9 @@
 
 #include "ui/GridPages.h"
 
-#include <QDate>
 #include <QObject>
 #include <QStringList>
 #include <QUrl>
-#include <functional>
 
 // The grid preview pages of the output folder, one per guide day, shown one at a time.
 // Widget-free: the window connects showUrl to its web view and the two button signals to
@@ -16,9 +14,6 @@ class GridController : public QObject, public GridPages
     Q_OBJECT
 public:
     explicit GridController(QObject *parent = nullptr);
-
-    // The day that counts as today when past pages are removed (tests).
-    void setToday(std::function<QDate()> today) { today_ = std::move(today); }
 
     // Rebuilds the page list from the output folder, in walk order: "xmltv.html" and the
     // pages of today and later days are listed, older pages (and pages whose name does
@@ -48,7 +43,6 @@ Q_SIGNALS:
     void previousEnabled(bool enabled);
 
 private:
-    std::function<QDate()> today_;
     QString folder_;
     QStringList pages_;
     int currentDay_ = 0;

@@ -1,5 +1,6 @@
 #include "ui/KeywordController.h"
 
+#include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/SystemLog.h"
 #include "ui/KeywordFile.h"
@@ -25,7 +26,7 @@ KeywordController::KeywordController(
     : QObject(parent)
     , slc_(slc)
     , table_(table)
-    , today_([] { return QDate::currentDate(); })
+    , today_(&Clock::today)
 {
     // A hand edit in the table waits for a running reload instead of racing it. The
     // table may outlive this controller (window children go in creation order).

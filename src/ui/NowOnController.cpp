@@ -1,9 +1,10 @@
 #include "ui/NowOnController.h"
 
+#include "base/Clock.h"
+
 NowOnController::NowOnController(KeywordController *kwc, QObject *parent)
     : QObject(parent)
     , kwc_(kwc)
-    , now_([] { return QDateTime::currentDateTime(); })
 {
     if (kwc_)
         kwc_->setNowOn(this);
@@ -19,7 +20,7 @@ NowOnController::~NowOnController()
 
 void NowOnController::awakeFromNib(int intervalMs)
 {
-    setCurrentTime(now_());
+    setCurrentTime(Clock::now());
     timer_.start(intervalMs);
 }
 
@@ -39,7 +40,7 @@ TGDEntryList NowOnController::onAir(const TGDEntryList &all, const QDateTime &at
 
 void NowOnController::refresh()
 {
-    const QDateTime now = now_();
+    const QDateTime now = Clock::now();
     setNowOnList(onAir(kwc_ ? kwc_->allTGDEntries() : TGDEntryList(), now));
     setCurrentTime(now);
 }

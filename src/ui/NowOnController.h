@@ -29,8 +29,6 @@ public:
     // in the shared records, which worker threads read. Unset: no pictures.
     using ChannelPictures = std::function<QVariant(const QString &channel)>;
     void setChannelPictures(ChannelPictures pictures) { pictures_ = std::move(pictures); }
-    // The clock the refresh reads (tests).
-    void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
 
     // Start-up: shows the current time and starts the repeating refresh timer.
     void awakeFromNib(int intervalMs = 20000);
@@ -63,7 +61,6 @@ private:
 
     QPointer<KeywordController> kwc_;
     ChannelPictures pictures_;
-    std::function<QDateTime()> now_;
     TGDEntryList nowOnList_;
     std::vector<QVariant> channelImages_;
     QString currentTime_;

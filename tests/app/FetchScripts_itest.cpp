@@ -1,5 +1,6 @@
 // The script-based fetch with the real php and perl: stand-in scripts for a failing
 // converter, and the shipped grabber and converter on a real guide.
+#include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "support/AppFixture.h"
@@ -38,14 +39,14 @@ protected:
     }
 
     QTemporaryDir program;
-    PlaceholderView view { QDate::currentDate().toString("ddMMyyyy") };
+    PlaceholderView view { Clock::today().toString("ddMMyyyy") };
 };
 
 TEST_F(FetchScripts, ConverterFailureEndsTheFetchWithThePlaceholder)
 {
     useScripts("echo 'Fetching 01 .';", "exit 2;");
     Settings::setValue("daysToLoad", "5");
-    const QString today = QDate::currentDate().toString("yyyyMMdd") + ".tgd";
+    const QString today = Clock::today().toString("yyyyMMdd") + ".tgd";
     ASSERT_TRUE(writeFile(out() + "/" + today, "old day\tfile\n"));
 
     EXPECT_FALSE(fetch());
@@ -75,7 +76,7 @@ TEST_F(FetchScripts, ShippedScriptsFetchARealGuideEndToEnd)
     const QString guide = Paths::applicationSupportFolder() + "/moved.xml";
     ASSERT_TRUE(writeFile(guide,
         guideMovedTo(PALLARO_TEST_DATA "/guide/xmltv/tv_augment_automatic_type_5-2.xml",
-            QDate(2016, 7, 2), QDate::currentDate())));
+            QDate(2016, 7, 2), Clock::today())));
     ASSERT_TRUE(writeFile(Paths::applicationSupportFolder() + "/getdat.ini",
         "[source]\nurl = file://" + guide.toUtf8() + "\n"));
     Settings::setValue("daysToLoad", "3");
@@ -86,7 +87,7 @@ TEST_F(FetchScripts, ShippedScriptsFetchARealGuideEndToEnd)
     EXPECT_FALSE(view.progress.isEmpty());
     QStringList days;
     for (int d = 0; d < 3; ++d)
-        days << QDate::currentDate().addDays(d).toString("yyyyMMdd") + ".tgd";
+        days << Clock::today().addDays(d).toString("yyyyMMdd") + ".tgd";
     EXPECT_EQ(outputFiles({ "*.tgd" }), days);
     EXPECT_EQ(view.last.size(), 3u);
     for (const QString &day : days)

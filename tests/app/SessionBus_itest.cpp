@@ -2,6 +2,7 @@
 // dbus-run-session): the service as a window offers it, called by
 // `pallaro --download --upload`.
 #include "app/ScriptCommands.h"
+#include "base/Clock.h"
 #include "base/Settings.h"
 #include "device/SoftwareRecorder.h"
 #include "support/AppFixture.h"
@@ -78,7 +79,7 @@ TEST_F(SessionBus, CommandsAreForwardedToTheWindowOneAfterTheOther)
 {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     Settings::setValue("providerHost", "127.0.0.1:9");
-    const QString day = QDate::currentDate().addDays(1).toString("yyyyMMdd") + ".tgd";
+    const QString day = Clock::today().addDays(1).toString("yyyyMMdd") + ".tgd";
     ASSERT_TRUE(writeFile(out() + "/" + day, "7\t2026-12-06 18:00\t30\tNews\t\t\tG\tN\r\n"));
 
     const Ran r

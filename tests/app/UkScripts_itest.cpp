@@ -1,6 +1,7 @@
 // The script-based fetch's grabber and converter from the program folder, run through the
 // real php and perl on real guides; their day files checked against the application's own
 // XMLTV import of the same guide and read back by the application's day-file reader.
+#include "base/Clock.h"
 #include "guide/TGDFile.h"
 #include "guide/XMLToEPG.h"
 #include "guide/XMLTree.h"
@@ -229,13 +230,13 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(writeFile(work.path() + "/moved.xml",
-            guideMovedTo(guide("tv_augment_automatic_type_5-2.xml"), QDate(2016, 7, 2),
-                QDate::currentDate())));
+            guideMovedTo(
+                guide("tv_augment_automatic_type_5-2.xml"), QDate(2016, 7, 2), Clock::today())));
         ASSERT_EQ(grab("file://" + work.path() + "/moved.xml").status, 0);
     }
     static QString day(int fromToday)
     {
-        return QDate::currentDate().addDays(fromToday).toString("yyyyMMdd") + ".tgd";
+        return Clock::today().addDays(fromToday).toString("yyyyMMdd") + ".tgd";
     }
 };
 

@@ -1,3 +1,4 @@
+#include "base/Clock.h"
 #include "base/Settings.h"
 #include "device/SoftwareRecorder.h"
 #include "device/USBFunctions.h"
@@ -15,7 +16,7 @@ const QString kCheck = "Checking number of TGD files on Topfield: ";
 // YYYYMMDD of today + days.
 QString day(int days)
 {
-    return QDate::currentDate().addDays(days).toString("yyyyMMdd");
+    return Clock::today().addDays(days).toString("yyyyMMdd");
 }
 
 // An application with two future day files, uploading to a software recorder.

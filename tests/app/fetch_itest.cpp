@@ -1,5 +1,6 @@
 // The web-provider fetch against a real HTTP server on 127.0.0.1, the real unzip and the
 // bundled sample guide generator.
+#include "base/Clock.h"
 #include "base/Settings.h"
 #include "support/AppFixture.h"
 #include "support/SydneyTime.h"
@@ -70,7 +71,7 @@ TEST_F(Fetch, SucceedsWritesTheWeekAndReloads)
     EXPECT_EQ(readFile(archive()), readFile(sample() + "/myxmltv/xmltvSydney.zip"));
     const QStringList days = outputFiles({ "*.tgd" });
     ASSERT_EQ(days.size(), 7);
-    EXPECT_EQ(days.first(), QDate::currentDate().toString("yyyyMMdd") + ".tgd");
+    EXPECT_EQ(days.first(), Clock::today().toString("yyyyMMdd") + ".tgd");
     EXPECT_TRUE(outputFiles({ "*.html" }).isEmpty());
     // The rescan replaced the placeholder by the days on disk.
     ASSERT_EQ(view.last.size(), 7u);
@@ -120,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(, FetchFails,
 TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccessAndShowsTheDaysOnDisk)
 {
     makeSample(sample(), { "--key", "Sydney", "--path", "myxmltv", "--empty" });
-    ASSERT_TRUE(writeFile(out() + "/" + QDate::currentDate().toString("yyyyMMdd") + ".tgd", ""));
+    ASSERT_TRUE(writeFile(out() + "/" + Clock::today().toString("yyyyMMdd") + ".tgd", ""));
     SampleServer provider(sample());
     Settings::setValue("providerHost", provider.host());
 

@@ -1,5 +1,6 @@
 // The built pallaro run as a user runs it, without a window: --reload, and --upload to the
 // software recorder (--pvr-sim).
+#include "base/Clock.h"
 #include "guide/TGDFile.h"
 #include "support/TempHome.h"
 #include "ui/KeywordFile.h"
@@ -16,7 +17,7 @@ namespace
 
 QString day(int days)
 {
-    return QDate::currentDate().addDays(days).toString("yyyyMMdd");
+    return Clock::today().addDays(days).toString("yyyyMMdd");
 }
 
 class Headless : public ::testing::Test

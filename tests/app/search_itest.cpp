@@ -1,3 +1,4 @@
+#include "base/Clock.h"
 #include "base/Paths.h"
 #include "support/TempHome.h"
 
@@ -29,7 +30,7 @@ TEST(SearchCommand, PrintsTheMatchesOfEveryGuideDayAndAnswersLikeGrep)
     EXPECT_EQ(err.count('\n'), 1);
 
     const QString output = Paths::outputFolder();
-    const QDate today = QDate::currentDate();
+    const QDate today = Clock::today();
     const auto name = [&](int days) {
         return output + "/" + today.addDays(days).toString("yyyyMMdd") + ".tgd";
     };

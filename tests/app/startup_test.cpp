@@ -1,5 +1,6 @@
 // Start-up and the output folder: the sweep of interrupted writes, and the scan that throws
 // out past days.
+#include "base/Clock.h"
 #include "support/AppFixture.h"
 
 #include <QDir>
@@ -13,6 +14,14 @@ class StartUp : public AppFixture, public ::testing::Test
 {
 protected:
     void touch(const QString &relative) { ASSERT_TRUE(writeFile(out() + "/" + relative, "x")); }
+    // A file last written `seconds` before the test's clock.
+    void touchAged(const QString &relative, int seconds)
+    {
+        touch(relative);
+        QFile file(out() + "/" + relative);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        ASSERT_TRUE(file.setFileTime(Clock::now().addSecs(-seconds), QFile::FileModificationTime));
+    }
     bool exists(const QString &relative) const { return QFileInfo::exists(out() + "/" + relative); }
 };
 
@@ -23,14 +32,10 @@ TEST_F(StartUp, RemovesInterruptedWritesAndNothingElse)
     const QStringList others = { "20991205.tgd", "20991205.tgd.AbCdE", "20991205.tgd.AbCdEfG",
         "20991205.tgd.AbC-Ef", "notes.tgd.AbCdEf", "2099120.tgd.AbCdEf", "20991205.html.AbCdEf",
         "20991205.tgd.AbCdEf.x" };
-    for (const QString &f : leftovers + others) {
-        touch(f);
-        QFile file(out() + "/" + f);
-        ASSERT_TRUE(file.open(QIODevice::Append));
-        file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFile::FileModificationTime);
-    }
+    for (const QString &f : leftovers + others)
+        touchAged(f, 3600);
     // One still being written, maybe by another instance, and a folder.
-    touch("20991206.tgd.GhIjKl");
+    touchAged("20991206.tgd.GhIjKl", 60);
     ASSERT_TRUE(QDir(out()).mkpath("20991207.tgd.MnOpQr"));
 
     controller.awakeFromNib();

@@ -1,5 +1,6 @@
 #include "support/AppFixture.h"
 
+#include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 
@@ -7,8 +8,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QRegularExpression>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 void RecordingCollaborators::setFetchButton(bool enabled, const QString &title)
@@ -105,9 +106,11 @@ void processFor(int ms)
 
 void makeSample(const QString &folder, const QStringList &extra)
 {
+    QStringList arguments { QStringLiteral(PALLARO_SOURCE_DIR "/scripts/sample-guide"), folder };
+    if (!extra.contains(QStringLiteral("--today")))
+        arguments << QStringLiteral("--today") << Clock::today().toString(Qt::ISODate);
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"),
-        QStringList { QStringLiteral(PALLARO_SOURCE_DIR "/scripts/sample-guide"), folder } + extra);
+    p.start(QStringLiteral("/usr/bin/python3"), arguments + extra);
     ASSERT_TRUE(p.waitForFinished(60000));
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
 }

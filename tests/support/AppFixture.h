@@ -77,7 +77,8 @@ private:
     int port_ = 0;
 };
 
-// Writes the sample guide's archive tree into `folder`; extra arguments go to the generator.
+// Writes the sample guide's archive tree into `folder`, from today (the test's clock) unless
+// `extra` names a "--today"; extra arguments go to the generator.
 void makeSample(const QString &folder, const QStringList &extra = {});
 
 // A real guide's text with every start and stop date moved by the days from `from` to `to`.

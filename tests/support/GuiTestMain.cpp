@@ -1,7 +1,7 @@
+#include "support/FixedClock.h"
+
 #include <QApplication>
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 int main(int argc, char **argv)
@@ -12,5 +12,6 @@ int main(int argc, char **argv)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    const FixedClock clock(FixedClock::suiteInstant());
     return RUN_ALL_TESTS();
 }

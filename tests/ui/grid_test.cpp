@@ -1,4 +1,5 @@
 #include "base/Paths.h"
+#include "support/FixedClock.h"
 #include "support/TempHome.h"
 #include "ui/GridController.h"
 
@@ -19,7 +20,6 @@ protected:
         for (const char *name : { "20070311.html", "20070312.html", "20070313.html", "xmltv.html",
                  "notes.html", "20070312.tgd" })
             ASSERT_TRUE(writeFile(output + "/" + name, "<html/>"));
-        grid.setToday([] { return QDate(2007, 3, 12); });
         QObject::connect(&grid, &GridController::showUrl, [this](const QUrl &url) {
             asked << url.toString().mid(QUrl::fromLocalFile(output).toString().size() + 1);
         });
@@ -31,6 +31,7 @@ protected:
     QStringList take() { return std::exchange(asked, {}); }
 
     TempHome home;
+    FixedClock clock { QDateTime(QDate(2007, 3, 12), QTime(12, 0)) };
     QString output;
     GridController grid;
     QStringList asked;

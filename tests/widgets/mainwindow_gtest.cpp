@@ -1,4 +1,5 @@
 #include "app/EPGController.h"
+#include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "guide/TGDFile.h"
@@ -127,12 +128,12 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
     Settings::registerDefaults();
     const QString output = Paths::outputFolder();
     QDir().mkpath(output);
-    const QString day = QDate::currentDate().toString("yyyyMMdd");
+    const QString day = Clock::today().toString("yyyyMMdd");
     ASSERT_TRUE(QFile::copy(
         QStringLiteral(PALLARO_TEST_DATA "/keywords/20070312.tgd"), output + "/" + day + ".tgd"));
     MainWindow window;
     window.show();
-    window.controller()->loadExistingTGDs(QDate::currentDate());
+    window.controller()->loadExistingTGDs(Clock::today());
     KeywordController *kwc = window.keywordController();
     ASSERT_TRUE(kwc->runReloadCycle(QString()));
     QApplication::processEvents();
