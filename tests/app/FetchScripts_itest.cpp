@@ -79,17 +79,18 @@ TEST_F(FetchScripts, ShippedScriptsFetchARealGuideEndToEnd)
             QDate(2016, 7, 2), Clock::today())));
     ASSERT_TRUE(writeFile(Paths::applicationSupportFolder() + "/getdat.ini",
         "[source]\nurl = file://" + guide.toUtf8() + "\n"));
-    Settings::setValue("daysToLoad", "3");
+    // No "daysToLoad": the converter keeps every day, so that its own clock (the script runs
+    // at the machine's) decides nothing; the rescan then drops the days before today.
 
     EXPECT_TRUE(fetch()) << log.text().toStdString();
     EXPECT_TRUE(log.text().endsWith("Downloading finished.\nConverting to TGD format... Done\n"))
         << log.text().toStdString();
     EXPECT_FALSE(view.progress.isEmpty());
-    QStringList days;
-    for (int d = 0; d < 3; ++d)
-        days << Clock::today().addDays(d).toString("yyyyMMdd") + ".tgd";
-    EXPECT_EQ(outputFiles({ "*.tgd" }), days);
-    EXPECT_EQ(view.last.size(), 3u);
+    const QStringList days = outputFiles({ "*.tgd" });
+    ASSERT_GE(days.size(), 3);
+    for (int d = 0; d < days.size(); ++d)
+        EXPECT_EQ(days[d], Clock::today().addDays(d).toString("yyyyMMdd") + ".tgd");
+    EXPECT_EQ(view.last.size(), size_t(days.size()));
     for (const QString &day : days)
         EXPECT_TRUE(readFile(out() + "/" + day).contains("\tN\n")) << day.toStdString();
 }

@@ -6,6 +6,7 @@
 #include "base/Settings.h"
 #include "device/SoftwareRecorder.h"
 #include "support/AppFixture.h"
+#include "support/FixedClock.h"
 
 #include <QDBusConnectionInterface>
 #include <QDirIterator>
@@ -25,6 +26,7 @@ struct Ran {
 Ran runServing(const QString &program, const QStringList &arguments)
 {
     QProcess p;
+    useFixedClock(p);
     p.start(program, arguments);
     EXPECT_TRUE(p.waitForStarted());
     QElapsedTimer t;

@@ -6,6 +6,7 @@
 #include "guide/XMLToEPG.h"
 #include "guide/XMLTree.h"
 #include "support/AppFixture.h"
+#include "support/FixedClock.h"
 #include "support/SydneyTime.h"
 #include "support/TempHome.h"
 
@@ -51,6 +52,7 @@ protected:
     Outcome run(const QString &program, const QStringList &arguments)
     {
         QProcess p;
+        useFixedClock(p); // the converter keeps days from its own today
         p.setWorkingDirectory(support());
         p.start(program, arguments);
         Outcome r;

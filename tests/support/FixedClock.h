@@ -2,14 +2,14 @@
 
 #include "support/SydneyTime.h"
 
-#include <QByteArray>
 #include <QDateTime>
+#include <QProcess>
+#include <QStringList>
 #include <functional>
 
-// Tests own their clock. While alive, this process's clock (Clock) stands still at `at`,
-// local time is `zone`, and every program the test starts (pallaro, the scripts, the
-// servers) starts its clock at `at` in that zone, through libfaketime. Restores all of it
-// when it goes, so a test may set its own instant inside the suite's.
+// Tests own their clock. While alive, this process's clock (Clock) stands still at `at` and
+// local time is `zone`; restores both when it goes, so a test may set its own instant
+// inside the suite's.
 class FixedClock
 {
 public:
@@ -25,5 +25,12 @@ public:
 private:
     LocalZone zone_;
     std::function<QDateTime()> old_;
-    QByteArray oldPreload_, oldFakeTime_, oldAsan_;
 };
+
+// The environment additions ("NAME=value") that start a program's clock at this
+// process's Clock, in its local zone, through libfaketime: for the programs a test starts
+// itself. This process's own environment is left alone: under the faketime command its
+// libfaketime re-reads it, and its clock would jump.
+QStringList fixedClockEnvironment();
+// The same, set on a process about to start (on top of this process's environment).
+void useFixedClock(QProcess &process);

@@ -1,6 +1,7 @@
 #include "support/TempHome.h"
 
 #include "base/SystemLog.h"
+#include "support/FixedClock.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
-
 #include <memory>
 
 TempHome::TempHome()
@@ -84,7 +84,7 @@ int runPallaro(const QStringList &arguments, const QStringList &environment, QSt
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &assignment : environment) {
+    for (const QString &assignment : fixedClockEnvironment() + environment) {
         const qsizetype eq = assignment.indexOf('=');
         env.insert(assignment.left(eq), assignment.mid(eq + 1));
     }
