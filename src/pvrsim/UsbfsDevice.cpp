@@ -322,6 +322,48 @@ struct ChildWait {
     int status = -1;
 };
 
+// Runs the command with the emulation in testbed `root` preloaded and waits for it while
+// the main loop serves the device. Its exit status, or -1 when it could not be started.
+int runPreloaded(const QStringList &command, const gchar *root)
+{
+    gchar **env = g_get_environ();
+    env = g_environ_setenv(env, "UMOCKDEV_DIR", root, TRUE);
+    env = g_environ_setenv(
+        env, "LD_PRELOAD", preloads(g_environ_getenv(env, "LD_PRELOAD")).constData(), TRUE);
+    std::vector<QByteArray> args;
+    for (const QString &a : command)
+        args.push_back(a.toLocal8Bit());
+    std::vector<gchar *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    GPid pid = 0;
+    GError *error = nullptr;
+    const bool started = g_spawn_async(nullptr, argv.data(), env,
+        GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_CHILD_INHERITS_STDIN),
+        nullptr, nullptr, &pid, &error);
+    g_strfreev(env);
+    if (!started) {
+        g_printerr("pvr-sim: cannot run %s: %s\n", argv[0], error->message);
+        g_clear_error(&error);
+        return -1;
+    }
+    ChildWait wait { g_main_loop_new(nullptr, FALSE) };
+    g_child_watch_add(
+        pid,
+        [](GPid child, gint waitStatus, gpointer data) {
+            auto *w = static_cast<ChildWait *>(data);
+            w->status
+                = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+            g_spawn_close_pid(child);
+            g_main_loop_quit(w->loop);
+        },
+        &wait);
+    g_main_loop_run(wait.loop);
+    g_main_loop_unref(wait.loop);
+    return wait.status;
+}
+
 } // namespace
 
 int runOnUsbfs(const std::shared_ptr<SoftwareRecorder> &recorder, const UsbfsOptions &options,
@@ -361,42 +403,9 @@ int runOnUsbfs(const std::shared_ptr<SoftwareRecorder> &recorder, const UsbfsOpt
     int status = -1;
     if (ok) {
         gchar *root = umockdev_testbed_get_root_dir(testbed);
-        gchar **env = g_get_environ();
-        env = g_environ_setenv(env, "UMOCKDEV_DIR", root, TRUE);
-        env = g_environ_setenv(
-            env, "LD_PRELOAD", preloads(g_environ_getenv(env, "LD_PRELOAD")).constData(), TRUE);
-        std::vector<QByteArray> args;
-        for (const QString &a : command)
-            args.push_back(a.toLocal8Bit());
-        std::vector<gchar *> argv;
-        for (QByteArray &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        GPid pid = 0;
-        ok = g_spawn_async(nullptr, argv.data(), env,
-            GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD
-                | G_SPAWN_CHILD_INHERITS_STDIN),
-            nullptr, nullptr, &pid, &error);
-        if (ok) {
-            ChildWait wait { g_main_loop_new(nullptr, FALSE) };
-            g_child_watch_add(
-                pid,
-                [](GPid child, gint waitStatus, gpointer data) {
-                    auto *w = static_cast<ChildWait *>(data);
-                    w->status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus)
-                                                      : 128 + WTERMSIG(waitStatus);
-                    g_spawn_close_pid(child);
-                    g_main_loop_quit(w->loop);
-                },
-                &wait);
-            g_main_loop_run(wait.loop);
-            g_main_loop_unref(wait.loop);
-            status = wait.status;
-        }
-        g_strfreev(env);
+        status = runPreloaded(command, root);
         g_free(root);
-    }
-    if (!ok) {
+    } else {
         g_printerr("pvr-sim: cannot present the recorder on usbfs: %s\n",
             error ? error->message : "the emulated device could not be added");
         g_clear_error(&error);
