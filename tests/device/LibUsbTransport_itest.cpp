@@ -168,6 +168,21 @@ INSTANTIATE_TEST_SUITE_P(LibUsb, UsbfsLost,
             "again, then upload again." }),
     [](const auto &info) { return std::string(info.param.name); });
 
+// Silent from the last day's end on: the count check's line ends where the answers did,
+// and the next line says why.
+TEST_F(UsbfsUpload, SilentAtTheCountCheck)
+{
+    addDays({ randomBytes(1000) });
+    const Outcome r = upload({ "--silent-after", "1000" });
+    EXPECT_EQ(r.status, 1) << r;
+    // (The transport's diagnostics come between the two on standard output.)
+    EXPECT_TRUE(r.out.contains("Checking number of TGD files on Topfield: ")) << r;
+    EXPECT_TRUE(r.out.endsWith("\n\nThe recorder stopped answering: the upload stops here. "
+                               "Switch it off and on again, then upload again.\n"))
+        << r;
+    EXPECT_FALSE(r.out.contains("Correct!") || r.out.contains("Wrong")) << r;
+}
+
 // A stalled IN pipe: the read fails, the halt is cleared on both ends, the command is
 // asked again, and the upload goes through.
 TEST_F(UsbfsUpload, StalledPipeIsClearedAndTheUploadGoesOn)
