@@ -6,8 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDate>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -113,9 +113,9 @@ class UsbfsSpeeds : public UsbfsUpload, public ::testing::WithParamInterface<boo
 TEST_P(UsbfsSpeeds, EveryDayArrivesByteIdentical)
 {
     const bool full = GetParam();
-    // Many data packets; a send whose rounded length is a multiple of 512 at both granules;
-    // an empty day.
-    addDays({ randomBytes(200000), randomBytes(1008 - 16), QByteArray() });
+    // Many data packets; a data packet of 1022 bytes, which both granules round to 1024,
+    // a multiple of 512; an empty day.
+    addDays({ randomBytes(200000), randomBytes(1022 - 16), QByteArray() });
     const Outcome r = upload(full ? QStringList { "--full-speed" } : QStringList {});
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_TRUE(r.out.contains(full ? "blockS:4\n" : "blockS:64\n")) << r;
