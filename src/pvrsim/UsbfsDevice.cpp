@@ -6,8 +6,8 @@
 
 #include <QByteArray>
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <deque>
@@ -49,12 +49,12 @@ constexpr unsigned char kIn = 0x82;
 // Device and configuration descriptors: one interface, bulk OUT first, bulk IN second.
 QByteArray descriptors(bool highSpeed)
 {
-    const char *packet = highSpeed ? "0002" : "4000";
-    return QByteArray("12010002000000" "40" "db11" "0010" "0001" "000000" "01" // device
-                      "09022000010100c032" // configuration 1, 32 bytes in all
-                      "09040000" "02" "ff0000" "00" // interface 0: two endpoints, vendor class
-                      "07050102")
-        + packet + "00" + "07058202" + packet + "00";
+    // Device: USB 2.0, vendor 0x11DB, product 0x1000, one configuration.
+    const QByteArray device = "1201000200000040db110010000100000001";
+    // Configuration 1 of 32 bytes in all; interface 0 with two endpoints, vendor class.
+    const QByteArray configuration = QByteArray("09022000010100c032") + "0904000002ff000000";
+    const QByteArray packet = highSpeed ? "0002" : "4000"; // 512 or 64 bytes
+    return device + configuration + "07050102" + packet + "00" + "07058202" + packet + "00";
 }
 
 // A URB the host submitted, held until the host reaps it.
@@ -75,6 +75,8 @@ public:
     }
     ~UsbfsDevice()
     {
+        if (unplugSource_) // the command ended before the loop pulled the device out
+            g_source_remove(unplugSource_);
         for (Urb &u : done_)
             drop(u);
         for (Urb &u : waiting_)
@@ -176,11 +178,12 @@ private:
             umockdev_ioctl_client_complete(client, -1, ENODEV);
             return;
         }
-        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        UMockdevIoctlData *data
+            = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
         auto *urb = reinterpret_cast<usbdevfs_urb *>(data->data);
-        UMockdevIoctlData *buffer = umockdev_ioctl_data_resolve(data,
-            offsetof(usbdevfs_urb, buffer), static_cast<gsize>(std::max(urb->buffer_length, 0)),
-            nullptr);
+        UMockdevIoctlData *buffer
+            = umockdev_ioctl_data_resolve(data, offsetof(usbdevfs_urb, buffer),
+                static_cast<gsize>(std::max(urb->buffer_length, 0)), nullptr);
         if (!buffer || urb->type != USBDEVFS_URB_TYPE_BULK
             || (urb->endpoint != kOut && urb->endpoint != kIn)) {
             if (buffer)
@@ -252,9 +255,14 @@ private:
             }
             waiting_.clear();
             if (unplugged)
-                g_idle_add(
+                unplugSource_ = g_idle_add(
                     [](gpointer self) -> gboolean {
-                        static_cast<UsbfsDevice *>(self)->unplugged();
+                        auto *device = static_cast<UsbfsDevice *>(self);
+                        {
+                            std::lock_guard lock(device->mutex_);
+                            device->unplugSource_ = 0;
+                        }
+                        device->unplugged();
                         return G_SOURCE_REMOVE;
                     },
                     this);
@@ -315,6 +323,7 @@ private:
     std::deque<Urb> waiting_; // IN URBs waiting for a reply
     UMockdevIoctlClient *claimedBy_ = nullptr;
     bool gone_ = false;
+    guint unplugSource_ = 0;
 };
 
 struct ChildWait {

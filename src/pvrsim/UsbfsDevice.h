@@ -20,6 +20,5 @@ struct UsbfsOptions {
 // Runs `command` (program and arguments) against the device and answers its exit status
 // (128 + the signal when it was killed), or -1 with a line on standard error when the
 // emulation could not be set up.
-int runOnUsbfs(
-    const std::shared_ptr<SoftwareRecorder> &recorder, const UsbfsOptions &options,
+int runOnUsbfs(const std::shared_ptr<SoftwareRecorder> &recorder, const UsbfsOptions &options,
     const QStringList &command);

@@ -80,18 +80,16 @@ protected:
         for (int i = 0; i < contents.size(); ++i)
             ASSERT_TRUE(writeFile(output() + "/" + day(i + 1) + ".tgd", contents[i]));
     }
-    QString onRecorder(int i) const
-    {
-        return disk.path() + "/ProgramFiles/" + day(i + 1) + ".tgd";
-    }
+    QString onRecorder(int i) const { return disk.path() + "/ProgramFiles/" + day(i + 1) + ".tgd"; }
     // pallaro --headless --upload under pvr-sim --usbfs with these options; `wrapper` runs
     // before pallaro inside the emulation (a shell command line whose "$@" is pallaro's).
     Outcome upload(const QStringList &simOptions, const QString &wrapper = {})
     {
-        QStringList args = QStringList { "--usbfs", disk.path() } + simOptions + QStringList { "--" };
+        QStringList args
+            = QStringList { "--usbfs", disk.path() } + simOptions + QStringList { "--" };
         if (!wrapper.isEmpty())
-            args << "/bin/sh" << "-c" << wrapper << "sh";
-        args << pallaro() << "--headless" << "--upload";
+            args += QStringList { "/bin/sh", "-c", wrapper, "sh" };
+        args += QStringList { pallaro(), "--headless", "--upload" };
         return run(pvrSim(), args);
     }
     static QString line(int i, const QString &outcome)
@@ -227,8 +225,8 @@ TEST_F(UsbfsUpload, NoRecorderFound)
     const QByteArray asan = qgetenv("ASAN_OPTIONS");
     qputenv("ASAN_OPTIONS", asan + ":verify_asan_link_order=0");
 #endif
-    const Outcome r = run("umockdev-run",
-        { "--device", device, "--", pallaro(), "--headless", "--upload" });
+    const Outcome r
+        = run("umockdev-run", { "--device", device, "--", pallaro(), "--headless", "--upload" });
 #if defined(__SANITIZE_ADDRESS__)
     qputenv("ASAN_OPTIONS", asan);
 #endif
@@ -281,7 +279,8 @@ TEST(UsbfsChild, SilenceEndsAtTheLimits)
 TEST_F(UsbfsUpload, HeldByAnotherProgram)
 {
     addDays({ "a day" });
-    const QString flags = disk.path() + "/../hold-" + QString::number(QCoreApplication::applicationPid());
+    const QString flags
+        = disk.path() + "/../hold-" + QString::number(QCoreApplication::applicationPid());
     qputenv("PALLARO_HOLD_FLAGS", flags.toLocal8Bit());
     const Outcome r = upload({},
         "f=$PALLARO_HOLD_FLAGS; await() { n=0; while [ ! -e \"$f.$1\" ] && [ $n -lt 400 ]; do "
@@ -298,7 +297,8 @@ TEST_F(UsbfsUpload, HeldByAnotherProgram)
                                "/dev/bus/usb/001/001 is in use by another program: close that "
                                "program, then upload again.\nbusy run: 1\n"))
         << r;
-    EXPECT_TRUE(r.out.endsWith(line(0, "Done") + "Checking number of TGD files on Topfield: Correct!\n"))
+    EXPECT_TRUE(
+        r.out.endsWith(line(0, "Done") + "Checking number of TGD files on Topfield: Correct!\n"))
         << r;
 }
 
