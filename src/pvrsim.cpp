@@ -3,6 +3,7 @@
 #include "device/DataHandler.h"
 #include "device/SoftwareRecorder.h"
 #include "device/USBFunctions.h"
+#include "pvrsim/UsbfsDevice.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -19,7 +20,69 @@ const char *const kHelp
       "  --list PATH   print the recorder's listing of PATH, e.g. \\ProgramFiles\\\n"
       "  --full-speed  run at full speed (granule 4) instead of high speed (granule 64)\n"
       "  --debug       hex dump of every transfer\n"
-      "pallaro --headless --upload --pvr-sim FOLDER uploads the guide days to the same recorder.\n";
+      "pallaro --headless --upload --pvr-sim FOLDER uploads the guide days to the same recorder.\n"
+      "\n"
+      "Usage: pvr-sim --usbfs FOLDER [--full-speed] [--unplug-after BYTES] [--stall-reads N]\n"
+      "               [--silent-after BYTES] -- COMMAND [ARGS...]\n"
+      "The same recorder as a USB device on an emulated usbfs; COMMAND runs with the emulation\n"
+      "preloaded, so its libusb opens the recorder as a real one. Exits with COMMAND's status.\n"
+      "  --unplug-after BYTES  the device vanishes once it has taken BYTES of file data\n"
+      "  --stall-reads N       the first N reads find the IN pipe stalled until its halt is "
+      "cleared\n"
+      "  --silent-after BYTES  the recorder stops answering once it has taken BYTES of file data\n"
+      "e.g. pvr-sim --usbfs /tmp/rec -- pallaro --headless --upload\n";
+
+int unusableArgument(QTextStream &err, const QString &argument)
+{
+    err << "pvr-sim: unusable argument: " << argument << "\n" << kHelp;
+    return 2;
+}
+
+bool isFolder(QTextStream &err, const QString &folder)
+{
+    if (QFileInfo(folder).isDir())
+        return true;
+    err << "pvr-sim: no such folder: " << folder << "\n";
+    return false;
+}
+
+// pvr-sim --usbfs: the arguments after "--usbfs", up to "--" and the command after it.
+int runUsbfs(const QStringList &args, QTextStream &err)
+{
+    const qsizetype dashes = args.indexOf("--");
+    if (args.size() < 1 || dashes < 1 || dashes + 1 >= args.size()) {
+        err << "pvr-sim: --usbfs needs a folder, \"--\" and a command\n" << kHelp;
+        return 2;
+    }
+    const QString folder = args.at(0);
+    UsbfsOptions options;
+    int speed = 2;
+    int stallReads = 0;
+    for (qsizetype i = 1; i < dashes; ++i) {
+        const QString &a = args.at(i);
+        bool number = i + 1 < dashes;
+        const qint64 value = number ? args.at(i + 1).toLongLong(&number) : 0;
+        if (a == "--full-speed")
+            speed = 1;
+        else if (a == "--unplug-after" && number && value >= 0)
+            options.unplugAfter = value, ++i;
+        else if (a == "--silent-after" && number && value >= 0)
+            options.silentAfter = value, ++i;
+        else if (a == "--stall-reads" && number && value >= 0)
+            stallReads = static_cast<int>(value), ++i;
+        else
+            return unusableArgument(err, a);
+    }
+    if (!isFolder(err, folder))
+        return 2;
+    err.flush();
+    const auto recorder = std::make_shared<SoftwareRecorder>(folder, speed);
+    recorder->faults().stallReads = stallReads;
+    const int status = runOnUsbfs(recorder, options, args.mid(dashes + 1));
+    for (const QString &v : recorder->stats().violations)
+        err << "pvr-sim: host fault: " << v << "\n";
+    return status < 0 ? 1 : status;
+}
 
 } // namespace
 
@@ -29,10 +92,12 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     const QStringList args = app.arguments();
-    if (args.size() < 2 || args.contains("--help")) {
+    if (args.size() < 2 || args.mid(0, args.indexOf("--")).contains("--help")) {
         (args.size() < 2 ? err : out) << kHelp;
         return args.size() < 2 ? 2 : 0;
     }
+    if (args.at(1) == "--usbfs")
+        return runUsbfs(args.mid(2), err);
     const QString folder = args.at(1);
     QStringList send;
     QStringList lists;
@@ -52,15 +117,11 @@ int main(int argc, char *argv[])
             to = args.at(++i);
         else if (a == "--list" && hasValue)
             lists << args.at(++i);
-        else {
-            err << "pvr-sim: unusable argument: " << a << "\n" << kHelp;
-            return 2;
-        }
+        else
+            return unusableArgument(err, a);
     }
-    if (!QFileInfo(folder).isDir()) {
-        err << "pvr-sim: no such folder: " << folder << "\n";
+    if (!isFolder(err, folder))
         return 2;
-    }
 
     const auto recorder = SoftwareRecorder::replaceBus(folder, speed);
     USBFunctions usbf;

@@ -75,6 +75,8 @@ public:
     bool uploadPath(const QString &path, const QUrl &toURLString);
     // Counts the TGD files in the recorder folder against `count`; true on "Correct!".
     bool checkNumbersOnToppy(int count);
+    // The line saying the recorder is lost to this upload, or empty while it answers.
+    QString recorderLost() const;
     // "\" + "uploadFolder" joined by "\" + "\".
     static QString recorderFolder();
     // "FTP URL", with "/" when it lacks one, followed by fileName.

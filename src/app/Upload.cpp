@@ -48,6 +48,9 @@ bool EPGController::uploadEPG()
         context_ = usbf_->initializeUSB();
         if (!context_) {
             printStatus(QStringLiteral("Error in connecting to Topfield\n"));
+            const QString why = usbf_->connectFailure();
+            if (!why.isEmpty())
+                printStatus(why + QLatin1Char('\n'));
             return false;
         }
     }
@@ -65,15 +68,38 @@ bool EPGController::uploadEPG()
         const bool sent = usb ? uploadPath(folder + name, recorderFolder())
                               : uploadPath(folder + name, QUrl(ftpDestination(name)));
         ok = sent && ok;
+        // Without a recorder to talk to, every further file would fail the same way.
+        const QString lost = usb ? recorderLost() : QString();
+        if (!lost.isEmpty()) {
+            printStatus(lost);
+            usbf_->closeDevice(context_.get());
+            return false;
+        }
     }
 
     if (usb) {
         ok = checkNumbersOnToppy(static_cast<int>(rows.size())) && ok;
+        const QString lost = recorderLost();
+        if (!lost.isEmpty()) { // the check's line ends where the recorder went
+            printStatus(QLatin1Char('\n') + lost);
+            ok = false;
+        }
         usbf_->closeDevice(context_.get());
     }
     if (beep_)
         beep_();
     return ok;
+}
+
+QString EPGController::recorderLost() const
+{
+    if (usbf_->recorderGone())
+        return QStringLiteral("The recorder was disconnected: the upload stops here. Connect it "
+                              "again, then upload again.\n");
+    if (usbf_->recorderSilent())
+        return QStringLiteral("The recorder stopped answering: the upload stops here. Switch it "
+                              "off and on again, then upload again.\n");
+    return {};
 }
 
 bool EPGController::uploadPath(const QString &path, const QString &toPath)

@@ -1,7 +1,11 @@
 // The libusb back end: the only file that sees libusb.h.
 #include "device/UsbTransport.h"
 
+#include <cstdio>
+#include <grp.h>
 #include <libusb.h>
+#include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace
@@ -25,6 +29,29 @@ int speedCode(int libusbSpeed)
     }
 }
 
+std::string deviceNode(libusb_device *device)
+{
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", libusb_get_bus_number(device),
+        libusb_get_device_address(device));
+    return node;
+}
+
+// Opening the recorder's node was refused: say which node and how to be let in.
+std::string noPermission(const std::string &node)
+{
+    std::string owners;
+    struct stat st {};
+    if (::stat(node.c_str(), &st) == 0 && st.st_gid != 0)
+        if (const struct group *g = ::getgrgid(st.st_gid))
+            owners = g->gr_name;
+    return "No permission to open the recorder at " + node
+        + ": install Pallaro's udev rule (lib/udev/rules.d), which gives the logged-in user "
+          "the recorder"
+        + (owners.empty() ? std::string() : ", or join the group " + owners)
+        + ", then plug the recorder in again.";
+}
+
 class LibUsbTransport final : public UsbTransport
 {
 public:
@@ -41,9 +68,12 @@ public:
 
     int open() override
     {
+        failure_.clear();
         int err = libusb_init(&ctx_);
         if (err != 0) {
             ctx_ = nullptr;
+            failure_ = std::string("USB cannot be used on this machine (") + libusb_strerror(err)
+                + "): is the USB file system /dev/bus/usb there?";
             usbOut(
                 "Roziravora: could not create master port, err = %08x", static_cast<unsigned>(err));
             return err;
@@ -51,6 +81,8 @@ public:
         libusb_device **list = nullptr;
         const ssize_t count = libusb_get_device_list(ctx_, &list);
         if (count < 0) {
+            failure_ = std::string("The USB devices cannot be listed: ")
+                + libusb_strerror(static_cast<int>(count)) + ".";
             usbOut("Roziravora: could not create matching dictionary");
             return -1;
         }
@@ -66,8 +98,12 @@ public:
             status = dealWithDevice(list[i], d);
         }
         libusb_free_device_list(list, 1);
+        if (!found)
+            failure_ = "No recorder found on USB.";
         return found && status == 0 ? 0 : kAnotherStatus;
     }
+
+    std::string openFailure() const override { return failure_; }
 
     int writePipe(const std::uint8_t *bytes, int length, int, int completionMs) override
     {
@@ -95,7 +131,9 @@ public:
         if (!handle_ || !claimed_)
             return 0;
         claimed_ = false;
-        return libusb_release_interface(handle_, interfaceNumber_);
+        const int ret = libusb_release_interface(handle_, interfaceNumber_);
+        // A recorder pulled out has released everything itself.
+        return ret == LIBUSB_ERROR_NO_DEVICE ? 0 : ret;
     }
     int releaseInterface() override { return 0; }
     int closeDevice() override
@@ -123,19 +161,25 @@ private:
             handle_ = nullptr;
             claimed_ = false;
         }
+        node_ = deviceNode(device);
         int ret = libusb_open(device, &handle_);
         if (ret != 0) {
             handle_ = nullptr;
+            failure_ = ret == LIBUSB_ERROR_ACCESS
+                ? noPermission(node_)
+                : "The recorder at " + node_ + " cannot be opened: " + libusb_strerror(ret) + ".";
             usbOut("dealWithDevice: unable to open device. ret = %08x", static_cast<unsigned>(ret));
             return kAnotherStatus;
         }
         if (d.bNumConfigurations == 0) {
+            failure_ = "The recorder at " + node_ + " offers no configuration.";
             usbOut("dealWithDevice: unable to obtain the number of configurations. ret = %08x", 0u);
             return kAnotherStatus;
         }
         usbOut("dealWithDevice: found %d configurations", d.bNumConfigurations);
         libusb_config_descriptor *config = nullptr;
         if (libusb_get_config_descriptor(device, 0, &config) != 0 || !config) {
+            failure_ = "The recorder at " + node_ + " gave no readable configuration.";
             usbOut("dealWithDevice:unable to get config descriptor for index 0");
             return kAnotherStatus;
         }
@@ -144,11 +188,13 @@ private:
         libusb_get_configuration(handle_, &active);
         // Setting the active configuration again would reset the device on some hosts.
         if (active != value && libusb_set_configuration(handle_, value) != 0) {
+            failure_ = "The recorder at " + node_ + " refused its configuration.";
             usbOut("dealWithDevice: unable to set the configuration");
             libusb_free_config_descriptor(config);
             return kAnotherStatus;
         }
         if (config->bNumInterfaces == 0) {
+            failure_ = "The recorder at " + node_ + " offers no interface.";
             libusb_free_config_descriptor(config);
             return kAnotherStatus;
         }
@@ -173,6 +219,14 @@ private:
         }
         libusb_set_auto_detach_kernel_driver(handle_, 1);
         const int ret = libusb_claim_interface(handle_, alt.bInterfaceNumber);
+        if (ret == LIBUSB_ERROR_BUSY)
+            failure_ = "The recorder at " + node_
+                + " is in use by another program: close that program, then upload again.";
+        else if (ret == LIBUSB_ERROR_ACCESS)
+            failure_ = noPermission(node_);
+        else if (ret != 0)
+            failure_ = "The recorder at " + node_ + " cannot be claimed: " + libusb_strerror(ret)
+                + ".";
         if (ret != 0) {
             usbOut("dealWithInterface: unable to open interface. ret = %08x",
                 static_cast<unsigned>(ret));
@@ -181,8 +235,10 @@ private:
         claimed_ = true;
         interfaceNumber_ = alt.bInterfaceNumber;
         usbOut("dealWithInterface: found %d pipes", alt.bNumEndpoints);
-        if (alt.bNumEndpoints < 2) // the recorder's OUT pipe first, its IN pipe second
+        if (alt.bNumEndpoints < 2) { // the recorder's OUT pipe first, its IN pipe second
+            failure_ = "The device at " + node_ + " lacks the recorder's two pipes.";
             return kAnotherStatus;
+        }
         pipe1_ = alt.endpoint[0].bEndpointAddress;
         pipe2_ = alt.endpoint[1].bEndpointAddress;
         interfaceOpened(configurationValue, speedCode(libusb_get_device_speed(device)));
@@ -195,6 +251,8 @@ private:
     int interfaceNumber_ = 0;
     unsigned char pipe1_ = 0x01;
     unsigned char pipe2_ = 0x82;
+    std::string node_;
+    std::string failure_;
 };
 
 } // namespace

@@ -367,6 +367,7 @@ void SoftwareRecorder::dispatch(std::uint32_t code, const QByteArray &data)
             return;
         }
         received_ += n;
+        stats_.fileBytes += n;
         lastOffset_ = offset;
         lastSize_ = n;
         answer(usb::kReplySuccess);

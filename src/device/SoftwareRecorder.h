@@ -47,6 +47,7 @@ public:
         int transfersIn = 0;
         qint64 bytesIn = 0; // bytes on the wire, host to recorder
         qint64 bytesOut = 0; // bytes on the wire, recorder to host
+        qint64 fileBytes = 0; // file data taken, over all files
         std::map<std::uint32_t, int> commands; // received, by code
         int opens = 0, closes = 0;
         int releasedDevices = 0;

@@ -122,12 +122,14 @@ std::optional<QByteArray> USBFunctions::sendCommand(
 std::optional<QByteArray> USBFunctions::exchange(const std::vector<std::uint8_t> &out,
     unsigned length, TopfieldUSBContext *device, bool expectResponse, bool careForReturn)
 {
-    if (!device || !device->interface)
+    // A recorder off the bus answers nothing; asking again only repeats the error.
+    if (!device || !device->interface || gone_)
         return std::nullopt;
     int status = usb::doSend(device->device.get(), device->interface.get(), out.data(), length);
     if (status != 0)
         systemLog(QString::asprintf("sendError: %08x\n", static_cast<unsigned>(status)));
-    if (!expectResponse)
+    gone_ = status == usbstatus::kNoDevice;
+    if (!expectResponse || gone_)
         return std::nullopt;
 
     in_.assign(usb::kReceiveBufferSize, 0);
@@ -135,7 +137,8 @@ std::optional<QByteArray> USBFunctions::exchange(const std::vector<std::uint8_t>
         device->device.get(), device->interface.get(), in_.data(), usb::kLargestReceive);
     if (status != 0)
         systemLog(QString::asprintf("inError: %08x\n", static_cast<unsigned>(status)));
-    if (!careForReturn)
+    gone_ = status == usbstatus::kNoDevice;
+    if (!careForReturn || gone_)
         return std::nullopt;
 
     const unsigned replyLength = unsigned(in_[1]) * 256 + in_[0];
@@ -150,10 +153,11 @@ bool USBFunctions::checkUSB(TopfieldUSBContext *context)
 {
     const QByteArray cancel = prepareCommand(usb::kCmdCancel);
     std::optional<QByteArray> reply = sendCommand(cancel, context, true, true);
-    for (int retries = 0; !wellFormed(reply) && retries < kCancelRetries; ++retries) {
+    for (int retries = 0; !wellFormed(reply) && retries < kCancelRetries && !gone_; ++retries) {
         systemLog(QStringLiteral("incorrect response"));
         reply = sendCommand(cancel, context, true, true);
     }
+    silent_ = silent_ || (!wellFormed(reply) && !gone_);
     return wellFormed(reply);
 }
 
@@ -183,11 +187,16 @@ bool USBFunctions::uploadFile(const QString &path, qint64 size, const QString &f
     // upload, and its file is given up.
     std::optional<QByteArray> reply = sendCommand(cancel, device, true, true);
     for (int retries = 0; !wellFormed(reply); ++retries) {
-        systemLog(QStringLiteral("incorrect response"));
-        if (retries == kCancelRetries)
+        if (gone_)
             return false;
+        systemLog(QStringLiteral("incorrect response"));
+        if (retries == kCancelRetries) {
+            silent_ = true;
+            return false;
+        }
         reply = sendCommand(cancel, device, true, true);
     }
+    silent_ = false; // it answers again
     if (!isSuccess(reply))
         sendCommand(cancel, device, true, false);
 
@@ -211,10 +220,15 @@ bool USBFunctions::uploadFile(const QString &path, qint64 size, const QString &f
         const unsigned length = buildDataPacket(buffer, offset, chunk);
         offset += usb::rate;
         reply = exchange(buffer, length, device, true, true);
-        if (!wellFormed(reply)) {
+        if (!wellFormed(reply) && !gone_) {
             systemLog(QStringLiteral("incorrect length response"));
             reply = exchange(buffer, length, device, true, true);
+            // Twice without an answer: the recorder has stopped listening, and the rest
+            // of the file would only wait out the time limits packet by packet.
+            silent_ = !wellFormed(reply) && !gone_;
         }
+        if (gone_ || silent_)
+            return false;
         if (!isSuccess(reply)) {
             ok = false;
             const QByteArray code = reply ? reply->mid(4, 4) : QByteArray();

@@ -254,9 +254,13 @@ std::shared_ptr<TopfieldUSBContext> USBFunctions::initializeUSB()
         = transportFactory() ? transportFactory()() : makeLibUsbTransport();
     const int status = transport ? transport->open() : -3;
     if (status != 0) {
+        connectFailure_ = transport ? QString::fromStdString(transport->openFailure()) : QString();
         usbOut("Could not connect to Topfield");
         return nullptr;
     }
+    connectFailure_.clear();
+    gone_ = false;
+    silent_ = false;
     auto context = std::make_shared<TopfieldUSBContext>();
     context->device = transport;
     context->interface = transport;

@@ -92,6 +92,12 @@ public:
     std::shared_ptr<TopfieldUSBContext> initializeUSB();
     void closeDevice(TopfieldUSBContext *context);
     TopfieldUSBContext *myContext() const { return myContext_.get(); }
+    // Why the last initializeUSB failed, in one line; empty when the back end said nothing.
+    QString connectFailure() const { return connectFailure_; }
+    // The recorder left the bus, or stopped answering, since it was opened: nothing more
+    // goes to it over this connection.
+    bool recorderGone() const { return gone_; }
+    bool recorderSilent() const { return silent_; }
 
     static std::uint16_t findCRC(const std::uint8_t *bytes, unsigned length);
     static QByteArray swap(const QByteArray &data);
@@ -119,4 +125,7 @@ private:
 
     std::shared_ptr<TopfieldUSBContext> myContext_;
     std::vector<std::uint8_t> in_; // the receive buffer, kept between exchanges
+    QString connectFailure_;
+    bool gone_ = false;
+    bool silent_ = false;
 };

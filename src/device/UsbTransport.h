@@ -34,6 +34,10 @@ public:
     virtual int releaseInterface() = 0;
     virtual int closeDevice() = 0;
     virtual int releaseDevice() = 0;
+
+    // Why the last open() failed, in one line a person can act on; empty when it did not
+    // fail or the back end has nothing to add.
+    virtual std::string openFailure() const { return {}; }
 };
 
 // Transfer statuses a back end answers, the same numbers libusb uses.
