@@ -3,6 +3,7 @@
 #include "base/FolderWalk.h"
 #include "app/GuideArchive.h"
 #include "app/GuideConversion.h"
+#include "app/GridJobs.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
@@ -118,9 +119,13 @@ QString EPGController::shellQuote(const QString &text)
 
 QString EPGController::gridCommand(const QString &scriptPath, const QString &relativeXml)
 {
-    const QString page = withoutExtension(relativeXml) + QStringLiteral(".html");
-    return QStringLiteral("/usr/bin/ruby %1 < %2 > %3")
-        .arg(shellQuote(scriptPath), shellQuote(relativeXml), shellQuote(page));
+    // The page is made under a name mktemp creates afresh and renamed over the page, which
+    // replaces a link standing there instead of writing to where it points (-T: even to a
+    // folder).
+    const QString page = shellQuote(withoutExtension(relativeXml) + QStringLiteral(".html"));
+    return QStringLiteral("t=$(mktemp %3.XXXXXX) && /usr/bin/ruby %1 < %2 > \"$t\" "
+                          "&& mv -fT \"$t\" %3 || rm -f \"$t\"")
+        .arg(shellQuote(scriptPath), shellQuote(relativeXml), page);
 }
 
 void EPGController::setButtonsForFetch(bool running)
@@ -281,39 +286,45 @@ void EPGController::fetchDataKR()
             + QStringLiteral("): no day files were made.\n"));
 
     const bool grid = Settings::integer(QStringLiteral("generateGrid")) == 1;
-    std::vector<qint64> gridProcesses;
+    const QString script = programFolder + QStringLiteral("xmltv2html.rb");
+    GridJobs jobs(
+        QThread::idealThreadCount(),
+        [&output, &script](const QString &relative) -> std::optional<qint64> {
+            qint64 pid = 0;
+            if (!QProcess::startDetached(
+                    kShell, { QStringLiteral("-c"), gridCommand(script, relative) }, output, &pid))
+                return std::nullopt;
+            return pid;
+        },
+        &stillRunning);
+    auto startPages = [this, &jobs] {
+        for (const QString &relative : jobs.startWaiting()) {
+            systemLog(relative);
+            printStatus(QStringLiteral("\nIn progress..."));
+        }
+    };
     // Pages started now would outlive the application.
     if (grid && !fetchStop_) {
         printStatus(QStringLiteral("Creating grid previews..."));
         conversion.exportXML(output);
-        const QString script = programFolder + QStringLiteral("xmltv2html.rb");
-        for (const QString &relative : walkSorted(output)) {
-            if (extensionOf(relative) != QLatin1String("xml")
-                || relative == QLatin1String("xmltv.xml"))
-                continue;
-            systemLog(relative);
-            qint64 pid = 0;
-            if (QProcess::startDetached(
-                    kShell, { QStringLiteral("-c"), gridCommand(script, relative) }, output, &pid))
-                gridProcesses.push_back(pid);
-            printStatus(QStringLiteral("\nIn progress..."));
-        }
+        for (const QString &relative : walkSorted(output))
+            if (extensionOf(relative) == QLatin1String("xml")
+                && relative != QLatin1String("xmltv.xml"))
+                jobs.add(relative);
+        startPages();
     }
 
     rescanAndReload();
 
     if (grid) {
-        // The pages are not waited for as such; the pause ends early once all are written.
+        // The pages are not waited for as such; the pause ends early once all are written,
+        // and lasts until the last waiting page has started.
         QElapsedTimer waited;
         waited.start();
-        auto anyRunning = [&gridProcesses] {
-            for (qint64 pid : gridProcesses)
-                if (stillRunning(pid))
-                    return true;
-            return false;
-        };
-        while (waited.elapsed() < gridPauseMs_ && !fetchStop_ && anyRunning())
+        while (!fetchStop_ && (jobs.anyWaiting() || (jobs.anyRunning() && waited.elapsed() < gridPauseMs_))) {
             QThread::msleep(100);
+            startPages();
+        }
         printStatus(QStringLiteral(" Done\n"));
         ui_.run([this] {
             if (gc_)

@@ -219,6 +219,8 @@ INSTANTIATE_TEST_SUITE_P(, HostileProvider,
     ::testing::Values(
         Hostile { "LinksScriptsFoldersAndEscapingNamesStayInTheArchive", Answer::Archive,
             kEveryTrap, false, true, true, "Converting to TGD format... Done\n" },
+        Hostile { "GridPagesReplaceTheLinksInTheirPlace", Answer::Archive, kEveryTrap, true, true,
+            true, "Creating grid previews...", true },
         Hostile { "GuideThatIsALinkIsNoGuide", Answer::Archive,
             { "link:xmltv.xml:OUTSIDE/victim.txt", "text:-:<notv/>" }, true, true, false,
             "The provider's answer holds no guide: its \"-\" is no XMLTV document" },
