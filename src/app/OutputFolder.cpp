@@ -52,14 +52,16 @@ void EPGController::removeInterruptedWrites()
     // rename it over NAME; a kill before the rename leaves it for good, as it leaves the
     // fetch's folder ".unpacked-XXXXXX". Only what is written here counts: the day files,
     // their XMLTV companions and grid pages, and the archive.
-    static const QRegularExpression leftover(QStringLiteral(
-        "^(([0-9]{8}\\.(tgd|xml|html)|kR\\.zip)\\.|\\.unpacked-)[A-Za-z0-9]{6}$"));
+    static const QRegularExpression leftoverFile(
+        QStringLiteral("^([0-9]{8}\\.(tgd|xml|html)|kR\\.zip)\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression leftoverFolder(QStringLiteral("^\\.unpacked-[A-Za-z0-9]{6}$"));
     // One being written keeps a fresh time: it may belong to another instance at work.
     constexpr qint64 settledSeconds = 10 * 60;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDir output(Paths::outputFolder());
     for (const QFileInfo &info :
         output.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoSymLinks)) {
+        const QRegularExpression &leftover = info.isDir() ? leftoverFolder : leftoverFile;
         if (!leftover.match(info.fileName()).hasMatch()
             || info.lastModified().secsTo(now) < settledSeconds)
             continue;

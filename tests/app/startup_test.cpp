@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <ctime>
 #include <gtest/gtest.h>
+#include <sys/time.h>
 
 namespace
 {
@@ -19,15 +21,20 @@ protected:
 // A writer killed between linking its temporary file and renaming it leaves it behind.
 TEST_F(StartUp, RemovesInterruptedWritesAndNothingElse)
 {
-    const QStringList leftovers = { "20991205.tgd.AbCdEf", "20991205.xml.x1Y2z3", "kR.zip.QwErTy" };
+    const QStringList leftovers = { "20991205.tgd.AbCdEf", "20991205.xml.x1Y2z3", "kR.zip.QwErTy",
+        "20991205.html.AbCdEf", ".unpacked-StUvWx/xmltv.xml" };
     const QStringList others = { "20991205.tgd", "20991205.tgd.AbCdE", "20991205.tgd.AbCdEfG",
-        "20991205.tgd.AbC-Ef", "notes.tgd.AbCdEf", "2099120.tgd.AbCdEf", "20991205.html.AbCdEf",
-        "20991205.tgd.AbCdEf.x" };
+        "20991205.tgd.AbC-Ef", "notes.tgd.AbCdEf", "2099120.tgd.AbCdEf", "popup.js.AbCdEf",
+        "20991205.tgd.AbCdEf.x", ".unpacked-StUvW/xmltv.xml" };
     for (const QString &f : leftovers + others) {
         touch(f);
         QFile file(out() + "/" + f);
         ASSERT_TRUE(file.open(QIODevice::Append));
         file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFile::FileModificationTime);
+        // The fetch's unpacking folder counts by its own time.
+        const QString folder = QFileInfo(file).path();
+        const timeval hourAgo[2] = { { ::time(nullptr) - 3600, 0 }, { ::time(nullptr) - 3600, 0 } };
+        ASSERT_EQ(::utimes(QFile::encodeName(folder).constData(), hourAgo), 0);
     }
     // One still being written, maybe by another instance, and a folder.
     touch("20991206.tgd.GhIjKl");
@@ -39,6 +46,7 @@ TEST_F(StartUp, RemovesInterruptedWritesAndNothingElse)
     for (const QString &f : others + QStringList { "20991206.tgd.GhIjKl", "20991207.tgd.MnOpQr" })
         EXPECT_TRUE(exists(f)) << f.toStdString();
     EXPECT_TRUE(syslog.lines().contains("Removing an interrupted write: kR.zip.QwErTy"));
+    EXPECT_FALSE(exists(".unpacked-StUvWx"));
 }
 
 TEST_F(StartUp, ScanKeepsTodayAndLaterAndDeletesPastDaysWithCompanions)
