@@ -17,9 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/pallaro-fuzz-zip-XXXXXX"));
     GuideArchive::Limits limits;
     limits.maxMemberBytes = 1 << 20;
-    const QStringList written = GuideArchive::extract(fuzz::bytes(data, size), folder.path(), limits);
-    const QFileInfoList present = QDir(folder.path()).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList written
+        = GuideArchive::extract(fuzz::bytes(data, size), folder.path(), limits);
+    const QFileInfoList present
+        = QDir(folder.path())
+              .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     FUZZ_REQUIRE(present.size() == written.size());
     for (const QFileInfo &info : present) {
         FUZZ_REQUIRE(written.contains(info.fileName()));

@@ -1,7 +1,6 @@
 #include "app/Download.h"
 
 #include <QElapsedTimer>
-
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
@@ -95,7 +94,8 @@ std::optional<QByteArray> whole(const QString &url, const Limits &limits, QStrin
 
     const CURLcode result = curl_easy_perform(c);
     if (watch.stalled)
-        return fail(QStringLiteral("no data for %1 s: the download stalled").arg(limits.stallSeconds));
+        return fail(
+            QStringLiteral("no data for %1 s: the download stalled").arg(limits.stallSeconds));
     if (sink.tooLarge)
         return fail(QStringLiteral("answer larger than %1 bytes").arg(limits.maxBytes));
     if (result != CURLE_OK)

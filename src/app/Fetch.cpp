@@ -1,9 +1,9 @@
 #include "app/Download.h"
 #include "app/EPGController.h"
-#include "base/FolderWalk.h"
+#include "app/GridJobs.h"
 #include "app/GuideArchive.h"
 #include "app/GuideConversion.h"
-#include "app/GridJobs.h"
+#include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
@@ -48,8 +48,8 @@ bool stillRunning(qint64 pid)
 
 // The guide members of a downloaded archive, taken out into `folder`; an answer whose
 // guide is no XMLTV document holds none.
-QStringList guideOfAnswer(const QByteArray &zip, const QString &folder,
-    const GuideArchive::Limits &limits, QString *why)
+QStringList guideOfAnswer(
+    const QByteArray &zip, const QString &folder, const GuideArchive::Limits &limits, QString *why)
 {
     QStringList guide = GuideArchive::extract(zip, folder, limits, why);
     const auto isGuide = [&folder](const QString &name) {
@@ -321,7 +321,8 @@ void EPGController::fetchDataKR()
         // and lasts until the last waiting page has started.
         QElapsedTimer waited;
         waited.start();
-        while (!fetchStop_ && (jobs.anyWaiting() || (jobs.anyRunning() && waited.elapsed() < gridPauseMs_))) {
+        while (!fetchStop_
+            && (jobs.anyWaiting() || (jobs.anyRunning() && waited.elapsed() < gridPauseMs_))) {
             QThread::msleep(100);
             startPages();
         }

@@ -9,7 +9,8 @@
 // The grid pages' processes of one fetch: at most `limit` at once (one per core), the rest
 // wait their turn in the order added. The processes are started detached; `isRunning`
 // tells whether one still works.
-class GridJobs {
+class GridJobs
+{
 public:
     using Start = std::function<std::optional<qint64>(const QString &relativeXml)>;
     using IsRunning = std::function<bool(qint64 pid)>;

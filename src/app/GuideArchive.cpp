@@ -1,7 +1,6 @@
 #include "app/GuideArchive.h"
 
 #include <QFile>
-
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
@@ -11,8 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace GuideArchive {
-namespace {
+namespace GuideArchive
+{
+namespace
+{
 
 using Reader = std::unique_ptr<archive, decltype(&archive_read_free)>;
 
@@ -98,8 +99,7 @@ QStringList extractFrom(archive *a, const QString &folder, const Limits &limits,
     QString passedOver;
     archive_entry *entry = nullptr;
     int status;
-    while ((status = archive_read_next_header(a, &entry)) == ARCHIVE_OK
-        || status == ARCHIVE_WARN) {
+    while ((status = archive_read_next_header(a, &entry)) == ARCHIVE_OK || status == ARCHIVE_WARN) {
         const char *raw = archive_entry_pathname(entry);
         const QString name = raw ? QString::fromUtf8(raw) : QString();
         if (!guideNames().contains(name) || written.contains(name))
@@ -117,8 +117,7 @@ QStringList extractFrom(archive *a, const QString &folder, const Limits &limits,
             break;
         written << name;
     }
-    if (reason.isEmpty() && status != ARCHIVE_EOF && status != ARCHIVE_OK
-        && status != ARCHIVE_WARN)
+    if (reason.isEmpty() && status != ARCHIVE_EOF && status != ARCHIVE_OK && status != ARCHIVE_WARN)
         reason = QStringLiteral("not a zip archive the program can read: ") + archiveError(a);
     if (!reason.isEmpty()) {
         for (const QString &name : written)
@@ -154,10 +153,12 @@ const QStringList &guideNames()
     return names;
 }
 
-QStringList extract(const QByteArray &zip, const QString &folder, const Limits &limits, QString *why)
+QStringList extract(
+    const QByteArray &zip, const QString &folder, const Limits &limits, QString *why)
 {
     Reader a = newReader();
-    if (!a || archive_read_open_memory(a.get(), zip.constData(), size_t(zip.size())) != ARCHIVE_OK) {
+    if (!a
+        || archive_read_open_memory(a.get(), zip.constData(), size_t(zip.size())) != ARCHIVE_OK) {
         if (why)
             *why = QStringLiteral("not a zip archive: ") + (a ? archiveError(a.get()) : QString());
         return {};
@@ -165,17 +166,19 @@ QStringList extract(const QByteArray &zip, const QString &folder, const Limits &
     return extractFrom(a.get(), folder, limits, why);
 }
 
-QStringList extractFile(const QString &zipPath, const QString &folder, const Limits &limits,
-    QString *why)
+QStringList extractFile(
+    const QString &zipPath, const QString &folder, const Limits &limits, QString *why)
 {
     const QByteArray name = QFile::encodeName(zipPath);
     // Never blocks on a pipe nor follows a link standing in the archive's place.
     const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st {};
+    struct stat st {
+    };
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (why)
             *why = zipPath
-                + (fd < 0 ? QStringLiteral(": ") + errnoText() : QStringLiteral(" is not a regular file"));
+                + (fd < 0 ? QStringLiteral(": ") + errnoText()
+                          : QStringLiteral(" is not a regular file"));
         if (fd >= 0)
             ::close(fd);
         return {};

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QTimeZone>
-
 #include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,10 +27,12 @@ QSettings store()
 void guardStoreFile(const QString &file)
 {
     const QByteArray name = QFile::encodeName(file);
-    struct stat st {};
+    struct stat st {
+    };
     if (::lstat(name.constData(), &st) != 0) {
         QDir().mkpath(QFileInfo(file).path());
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd
+            = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
         return;

@@ -1,14 +1,14 @@
 #include "base/WholeFile.h"
 
 #include <QFile>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The umask without changing it: umask(2) would, for a moment, for every thread.
 mode_t currentUmask()
@@ -47,8 +47,9 @@ bool writeWholeFile(const QString &path, const std::function<bool(const WholeFil
     auto fail = [&](const char *what) {
         if (error)
             *error = path + QStringLiteral(": ") + QString::fromUtf8(what)
-                + (savedErrno ? QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(savedErrno))
-                              : QString());
+                + (savedErrno
+                        ? QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(savedErrno))
+                        : QString());
         return false;
     };
 
@@ -59,7 +60,8 @@ bool writeWholeFile(const QString &path, const std::function<bool(const WholeFil
         return fail("cannot write beside it");
     }
     mode_t mode = 0666 & ~currentUmask();
-    struct stat old {};
+    struct stat old {
+    };
     if (permissions >= 0)
         mode = mode_t(permissions);
     else if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode))
@@ -111,7 +113,8 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes, QString *error
 bool writeChangedFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     // Only a plain file of ours counts as unchanged; a link is replaced.
-    struct stat st {};
+    struct stat st {
+    };
     const QByteArray name = QFile::encodeName(path);
     if (::lstat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == bytes.size()) {
         QFile old(path);

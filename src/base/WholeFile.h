@@ -9,8 +9,8 @@
 // success; on failure fills `error` (when given) and leaves the old file as it was.
 // `permissions` (a Unix mode) of -1 keeps those of the file replaced, or gives a new file
 // the usual ones (0666 less the umask).
-bool writeWholeFile(const QString &path, const QByteArray &bytes, QString *error = nullptr,
-    int permissions = -1);
+bool writeWholeFile(
+    const QString &path, const QByteArray &bytes, QString *error = nullptr, int permissions = -1);
 // The same, leaving alone a file that already holds exactly `bytes`: its time and inode
 // stay, and nothing is written.
 bool writeChangedFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);

@@ -205,7 +205,8 @@ bool XMLToEPG::importEach(const QString &url, QString *error, bool *foundGuide,
         // rest of the document is first looked through without keeping it, so a document
         // with no guide in it is refused in bounded memory whatever its size.
         bool anyTv = false;
-        if (xmlTextReaderPtr scan = xmlReaderForFile(encodedPath.constData(), nullptr, xmltree::parseOptions())) {
+        if (xmlTextReaderPtr scan
+            = xmlReaderForFile(encodedPath.constData(), nullptr, xmltree::parseOptions())) {
             xmlTextReaderSetStructuredErrorHandler(scan, captureReaderError, &capture);
             while (!anyTv && xmlTextReaderRead(scan) == 1) {
                 xmlNodePtr node = xmlTextReaderCurrentNode(scan);
@@ -216,8 +217,9 @@ bool XMLToEPG::importEach(const QString &url, QString *error, bool *foundGuide,
         if (!anyTv)
             return capture.error.isEmpty() ? true : fail(capture.error);
         if (file.size() > kMaxTreeBytes)
-            return fail(QStringLiteral("a guide below another root element is read up to %1 MB only")
-                            .arg(kMaxTreeBytes >> 20));
+            return fail(
+                QStringLiteral("a guide below another root element is read up to %1 MB only")
+                    .arg(kMaxTreeBytes >> 20));
         QString why;
         const std::optional<XMLTree> tree = XMLTree::treeWithURL(path, &why);
         if (!tree)

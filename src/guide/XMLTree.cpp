@@ -6,12 +6,12 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
+#include <limits>
 #include <mutex>
 
 namespace xmltree

@@ -99,7 +99,8 @@ bool GridController::mayLoad(const QUrl &url, bool asPage) const
         return false;
     // A link inside the folder counts where it leads.
     const QString real = QFileInfo(path).canonicalFilePath();
-    if (!real.isEmpty() && !real.startsWith(QFileInfo(folder).canonicalFilePath() + QLatin1Char('/')))
+    if (!real.isEmpty()
+        && !real.startsWith(QFileInfo(folder).canonicalFilePath() + QLatin1Char('/')))
         return false;
     return !asPage || extensionOf(path) == QLatin1String("html");
 }

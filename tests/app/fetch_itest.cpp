@@ -112,10 +112,10 @@ TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndKeepsThePlaceholder)
 }
 
 INSTANTIATE_TEST_SUITE_P(, FetchFails,
-    ::testing::Values(Failure { "NoServer", nullptr, nullptr, false,
-                          "The download brought nothing: " },
-        Failure { "NotFound", nullptr, nullptr, true,
-            "The download brought nothing: HTTP status 404" },
+    ::testing::Values(
+        Failure { "NoServer", nullptr, nullptr, false, "The download brought nothing: " },
+        Failure {
+            "NotFound", nullptr, nullptr, true, "The download brought nothing: HTTP status 404" },
         Failure { "BodyIsNotAZip", "<html><body>Service unavailable</body></html>\n",
             "older archive", true,
             "The archive of an earlier fetch holds no guide: not a zip archive" }),

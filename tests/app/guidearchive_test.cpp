@@ -48,7 +48,8 @@ QByteArray zipOf(const std::vector<Entry> &entries)
 
 QStringList entriesOf(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 const QByteArray kGuide = "<tv><programme channel=\"ABC\"/></tv>\n";
@@ -71,7 +72,8 @@ TEST_P(GuideArchiveExtract, WritesOnlyTheGuideMembersUnderTheirOwnNames)
     GuideArchive::Limits limits;
     limits.maxMemberBytes = 1024;
     QString why;
-    const QStringList written = GuideArchive::extract(zipOf(c.entries), folder.path(), limits, &why);
+    const QStringList written
+        = GuideArchive::extract(zipOf(c.entries), folder.path(), limits, &why);
     EXPECT_EQ(written, c.written);
     QStringList present = entriesOf(folder.path()), expected = c.written;
     present.sort();
@@ -93,8 +95,8 @@ INSTANTIATE_TEST_SUITE_P(, GuideArchiveExtract,
             { "xmltv.xml" }, "" },
         Case { "LinkIsPassedOver", { { "xmltv.xml", "/etc/passwd", AE_IFLNK } }, {},
             "the archive's \"xmltv.xml\" is not a regular file" },
-        Case { "FolderIsPassedOver", { { "xmltv.xml", "", AE_IFDIR } }, {},
-            "the archive holds no" },
+        Case {
+            "FolderIsPassedOver", { { "xmltv.xml", "", AE_IFDIR } }, {}, "the archive holds no" },
         Case { "OtherPlacesAreNotTheGuide",
             { { "../xmltv.xml", kGuide }, { "/xmltv.xml", kGuide }, { "sub/xmltv.xml", kGuide },
                 { "./xmltv.xml", kGuide }, { "XMLTV.XML", kGuide }, { "popup.js", "js" } },
@@ -108,7 +110,8 @@ TEST(GuideArchive, BrokenOrStoppedExtractionLeavesNothing)
     QTemporaryDir folder;
     const QByteArray zip = zipOf({ { "xmltv.xml", QByteArray(100000, 'g') } });
     QString why;
-    EXPECT_TRUE(GuideArchive::extract("<html>Service unavailable</html>", folder.path(), {}, &why).isEmpty());
+    EXPECT_TRUE(GuideArchive::extract("<html>Service unavailable</html>", folder.path(), {}, &why)
+                    .isEmpty());
     EXPECT_TRUE(why.startsWith("not a zip archive")) << why.toStdString();
     EXPECT_TRUE(GuideArchive::extract(zip.left(zip.size() / 2), folder.path(), {}, &why).isEmpty());
     EXPECT_FALSE(why.isEmpty());

@@ -106,7 +106,8 @@ TEST_P(HostileProvider, WritesOnlyTheGuideAndItsDaysIntoTheOutputFolder)
 {
     const Hostile &c = GetParam();
     slc.setView(&view);
-    makeSample(sample.path(), { "--key", "Sydney", "--path", "myxmltv", "--today", kFirstDay, "--days", "3" });
+    makeSample(sample.path(),
+        { "--key", "Sydney", "--path", "myxmltv", "--today", kFirstDay, "--days", "3" });
     const QString good = sample.path() + "/myxmltv/xmltvSydney.zip";
 
     // The user's files beside the data folder, and links an older program's unzip left in
@@ -163,8 +164,8 @@ TEST_P(HostileProvider, WritesOnlyTheGuideAndItsDaysIntoTheOutputFolder)
     EXPECT_EQ(snapshot(outside()), outsideBefore);
     // Only the program's own kinds of file are in the output folder, and the links still
     // there are those the fetch had no cause to write.
-    const QRegularExpression ours(
-        "^([0-9]{8}\\.(tgd|xml|html)|kR\\.zip|xmltv\\.xml|-|popup\\.js|xmltv2html\\.css|xmltv2htmlrc)$");
+    const QRegularExpression ours("^([0-9]{8}\\.(tgd|xml|html)|kR\\.zip|xmltv\\.xml|-|popup\\.js|"
+                                  "xmltv2html\\.css|xmltv2htmlrc)$");
     const QMap<QString, QByteArray> after = snapshot(out());
     for (auto it = after.begin(); it != after.end(); ++it) {
         EXPECT_TRUE(ours.match(it.key()).hasMatch()) << it.key().toStdString();
@@ -235,11 +236,11 @@ INSTANTIATE_TEST_SUITE_P(, HostileProvider,
         Hostile { "StalledServerStopsAtTheLimit", Answer::Stall, {}, true, true, false,
             "The download brought nothing: no data for 2 s: the download stalled: converting "
             "the archive of an earlier fetch.\n" },
-        Hostile { "GuideLargerThanTheLimitIsRefused", Answer::Archive, { "big:xmltv.xml:3" },
-            false, false, false, "the guide in the archive is larger than 1 MB", false, 1 << 20 },
+        Hostile { "GuideLargerThanTheLimitIsRefused", Answer::Archive, { "big:xmltv.xml:3" }, false,
+            false, false, "the guide in the archive is larger than 1 MB", false, 1 << 20 },
         Hostile { "HugeDocumentThatIsNoGuideKeepsTheLastGoodArchive", Answer::Archive,
-            { "big:xmltv.xml:300" }, true, true, false,
-            "its \"xmltv.xml\" is no XMLTV document", false, 0, 100 }),
+            { "big:xmltv.xml:300" }, true, true, false, "its \"xmltv.xml\" is no XMLTV document",
+            false, 0, 100 }),
     [](const auto &info) { return std::string(info.param.name); });
 
 // The importer itself on a huge document that is no guide, reached through an archive of

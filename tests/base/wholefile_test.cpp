@@ -12,7 +12,8 @@ namespace
 
 int modeOf(const QString &path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -65,8 +66,8 @@ TEST_P(WholeFileWrite, ReplacesWhateverStoodThereAndNeverWritesThrough)
     EXPECT_TRUE(written.isFile());
     EXPECT_EQ(readFile(path), "day file");
     EXPECT_EQ(readFile(victim), "precious");
-    EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-        QStringList { "victim" });
+    EXPECT_EQ(
+        QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "victim" });
     const mode_t mask = ::umask(022);
     ::umask(mask);
     EXPECT_EQ(modeOf(path), c.expectedMode >= 0 ? c.expectedMode : int(0666 & ~mask));

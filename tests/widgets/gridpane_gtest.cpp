@@ -30,8 +30,8 @@ TEST(GridPane, PagesRunTheProgramsScriptButReachNothingOutsideTheOutputFolder)
     ASSERT_TRUE(writeFile(home.path() + "/outside/secret.html", "<title>secret</title>"));
     ASSERT_TRUE(writeFile(home.path() + "/outside/pic.svg",
         "<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'/>"));
-    ASSERT_TRUE(writeFile(output + "/pic.svg",
-        "<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'/>"));
+    ASSERT_TRUE(writeFile(
+        output + "/pic.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'/>"));
     ASSERT_TRUE(writeFile(output + "/popup.js", "document.title += '|script';"));
     QTcpServer remote;
     ASSERT_TRUE(remote.listen(QHostAddress::LocalHost, 0));
