@@ -43,6 +43,13 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
     return entries;
 }
 
+// AddressSanitizer holds freed memory back for a while, so peaks say nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeaksCount = false;
+#else
+constexpr bool kPeaksCount = true;
+#endif
+
 // The process's peak resident memory in KiB since the last reset.
 qint64 peakKiB()
 {
@@ -152,7 +159,7 @@ TEST_P(HostileProvider, WritesOnlyTheGuideAndItsDaysIntoTheOutputFolder)
     QElapsedTimer took;
     took.start();
     EXPECT_EQ(fetch(), c.succeeds) << log.text().toStdString();
-    if (c.maxPeakMiB) {
+    if (c.maxPeakMiB && kPeaksCount) {
         EXPECT_LT((peakKiB() - before) / 1024, c.maxPeakMiB);
     }
     if (c.answer == Answer::Stall) {
@@ -255,7 +262,9 @@ TEST_F(HostileProvider, HugeDocumentInTheEarlierArchiveIsReadInBoundedMemoryAndN
     ASSERT_TRUE(resetPeak());
     const qint64 before = peakKiB();
     EXPECT_FALSE(fetch());
-    EXPECT_LT((peakKiB() - before) / 1024, 100);
+    if (kPeaksCount) {
+        EXPECT_LT((peakKiB() - before) / 1024, 100);
+    }
     EXPECT_TRUE(log.text().contains(
         "The guide held no programmes (\"xmltv.xml\" is no guide): no day files were made.\n"))
         << log.text().toStdString();
