@@ -1,5 +1,6 @@
 #include "app/Download.h"
 
+#include <QElapsedTimer>
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
@@ -25,11 +26,28 @@ size_t collect(char *data, size_t size, size_t count, void *user)
     return bytes;
 }
 
+struct Watch {
+    const std::atomic<bool> *cancel = nullptr;
+    qint64 stallMs = 0;
+    curl_off_t received = 0;
+    QElapsedTimer sinceData;
+    bool stalled = false;
+};
+
 // Called about once a second even while nothing arrives.
-int checkCancel(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+int checkProgress(void *user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t)
 {
-    const auto *cancel = static_cast<const std::atomic<bool> *>(user);
-    return cancel && *cancel ? 1 : 0;
+    auto *watch = static_cast<Watch *>(user);
+    if (watch->cancel && *watch->cancel)
+        return 1;
+    if (now != watch->received) {
+        watch->received = now;
+        watch->sinceData.start();
+    } else if (watch->sinceData.elapsed() >= watch->stallMs) {
+        watch->stalled = true;
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -65,14 +83,19 @@ std::optional<QByteArray> whole(const QString &url, const Limits &limits, QStrin
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &collect);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
-    if (limits.cancel) {
-        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &checkCancel);
-        curl_easy_setopt(c, CURLOPT_XFERINFODATA, limits.cancel);
-    }
+    Watch watch;
+    watch.cancel = limits.cancel;
+    watch.stallMs = limits.stallSeconds * 1000;
+    watch.sinceData.start();
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &checkProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &watch);
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Pallaro");
 
     const CURLcode result = curl_easy_perform(c);
+    if (watch.stalled)
+        return fail(
+            QStringLiteral("no data for %1 s: the download stalled").arg(limits.stallSeconds));
     if (sink.tooLarge)
         return fail(QStringLiteral("answer larger than %1 bytes").arg(limits.maxBytes));
     if (result != CURLE_OK)

@@ -11,6 +11,7 @@ namespace Download {
 struct Limits {
     long connectSeconds = 20; // time to establish the connection
     long totalSeconds = 300; // time for the whole transfer
+    long stallSeconds = 30; // time without a byte arriving, from the start or the last byte
     qint64 maxBytes = 512 * 1024 * 1024; // larger answers are refused
     // When it turns true, the transfer ends within about a second.
     const std::atomic<bool> *cancel = nullptr;
@@ -18,8 +19,8 @@ struct Limits {
 
 // The body of a successful answer. Nothing when the transfer failed, the HTTP status lay
 // outside 200-299, or the answer was empty: "the download brought nothing". Redirects are
-// followed only to http:// URLs. A cancelled transfer brings nothing either. `why` receives
-// a one-line reason on failure. Any thread.
+// followed only to http:// URLs. A cancelled or stalled transfer brings nothing either. `why`
+// receives a one-line reason on failure. Any thread.
 std::optional<QByteArray> whole(
     const QString &url, const Limits &limits = {}, QString *why = nullptr);
 

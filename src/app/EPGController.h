@@ -94,11 +94,12 @@ public:
     // no QApplication). Carried out on the UI thread.
     void setBeep(std::function<void()> beep) { beep_ = std::move(beep); }
     void fetchEPG();
-    // Asks a running fetch to stop and waits for it. The download and the unzip stop at
+    // Asks a running fetch to stop and waits for it. The download and the unpacking stop at
     // once, leaving no part of a file behind; a conversion that has begun finishes with
     // its rescan, so the day files and the programmes in memory agree. UI thread.
     void stopFetch();
-    // The web-provider fetch: download, unzip, convert, grid previews, rescan. Worker body.
+    // The web-provider fetch: download, unpack the guide, convert, grid previews, rescan.
+    // Worker body.
     void fetchDataKR();
     // The script-based fetch: write-out, the grabber "getdat.php" with its output read by
     // copyDataUK, the converter "dat2tgd.pl", rescan. Worker body.
@@ -116,6 +117,10 @@ public:
     static QString shellQuote(const QString &text);
     QString logString() const { return logString_; }
     bool isFetching() const { return fetchRunning_; }
+    // Limits of the web-provider fetch: seconds without a byte before a download counts as
+    // stalled, and the largest guide taken out of an archive.
+    void setStallSeconds(long seconds) { stallSeconds_ = seconds; }
+    void setMaxGuideBytes(qint64 bytes) { maxGuideBytes_ = bytes; }
 
 Q_SIGNALS:
     // A fetch worker has ended, after the buttons came back; succeeded when day files
@@ -141,6 +146,8 @@ private:
     QString logString_;
     // Longest wait for the grid processes at the end of a fetch.
     static constexpr int gridPauseMs_ = 12000;
+    long stallSeconds_ = 30;
+    qint64 maxGuideBytes_ = qint64(1) << 30;
     QString currentOutputFolder_;
     KeywordStore *kwc_ = nullptr;
     GridPages *gc_ = nullptr;

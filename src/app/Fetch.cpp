@@ -1,12 +1,15 @@
 #include "app/Download.h"
 #include "app/EPGController.h"
-#include "base/FolderWalk.h"
+#include "app/GridJobs.h"
+#include "app/GuideArchive.h"
 #include "app/GuideConversion.h"
+#include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
 #include "base/SystemLog.h"
 #include "base/WholeFile.h"
+#include "guide/XMLToEPG.h"
 #include "ui/SourceListController.h"
 
 #include <QDir>
@@ -14,41 +17,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 namespace {
 
-const QString kUnzip = QStringLiteral("/usr/bin/unzip");
 const QString kShell = QStringLiteral("/bin/sh");
-
-// Runs unzip on the archive in the output folder and waits for it, killing it when `stop`
-// becomes true. Answers success.
-bool unzipArchive(const QString &output, const QString &archive, const std::atomic<bool> &stop)
-{
-    QProcess unzip;
-    unzip.setWorkingDirectory(output);
-    unzip.setStandardInputFile(QProcess::nullDevice());
-    unzip.setStandardOutputFile(QProcess::nullDevice());
-    unzip.setStandardErrorFile(QProcess::nullDevice());
-    unzip.start(kUnzip, { QStringLiteral("-o"), archive });
-    if (!unzip.waitForStarted())
-        return false;
-    QElapsedTimer running;
-    running.start();
-    while (!unzip.waitForFinished(100)) {
-        if (stop || running.elapsed() > 10 * 60 * 1000) {
-            unzip.kill();
-            unzip.waitForFinished();
-            return false;
-        }
-    }
-    return unzip.exitStatus() == QProcess::NormalExit && unzip.exitCode() == 0;
-}
 
 // Whether a process we started detached is still at work. Such a process is not our
 // child, so an exited one may linger as a zombie until its new parent reaps it.
@@ -62,6 +44,38 @@ bool stillRunning(qint64 pid)
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close < 0 || close + 2 >= line.size() || line.at(close + 2) != 'Z';
+}
+
+// The guide members of a downloaded archive, taken out into `folder`; an answer whose
+// guide is no XMLTV document holds none.
+QStringList guideOfAnswer(
+    const QByteArray &zip, const QString &folder, const GuideArchive::Limits &limits, QString *why)
+{
+    QStringList guide = GuideArchive::extract(zip, folder, limits, why);
+    const auto isGuide = [&folder](const QString &name) {
+        return XMLToEPG::rootIsGuide(folder + QLatin1Char('/') + name);
+    };
+    if (guide.isEmpty() || std::any_of(guide.begin(), guide.end(), isGuide))
+        return guide;
+    *why = QStringLiteral("its \"%1\" is no XMLTV document").arg(guide.first());
+    for (const QString &name : guide)
+        QFile::remove(folder + QLatin1Char('/') + name);
+    return {};
+}
+
+// rename() puts each file in the place of whatever stood there, a link included.
+bool moveGuide(const QStringList &names, const QString &from, const QString &to, QString *why)
+{
+    for (const QString &name : names) {
+        const QString target = to + QLatin1Char('/') + name;
+        if (std::rename(QFile::encodeName(from + QLatin1Char('/') + name).constData(),
+                QFile::encodeName(target).constData())
+            != 0) {
+            *why = target + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -105,9 +119,13 @@ QString EPGController::shellQuote(const QString &text)
 
 QString EPGController::gridCommand(const QString &scriptPath, const QString &relativeXml)
 {
-    const QString page = withoutExtension(relativeXml) + QStringLiteral(".html");
-    return QStringLiteral("/usr/bin/ruby %1 < %2 > %3")
-        .arg(shellQuote(scriptPath), shellQuote(relativeXml), shellQuote(page));
+    // The page is made under a name mktemp creates afresh and renamed over the page, which
+    // replaces a link standing there instead of writing to where it points (-T: even to a
+    // folder).
+    const QString page = shellQuote(withoutExtension(relativeXml) + QStringLiteral(".html"));
+    return QStringLiteral("t=$(mktemp %3.XXXXXX) && /usr/bin/ruby %1 < %2 > \"$t\" "
+                          "&& mv -fT \"$t\" %3 || rm -f \"$t\"")
+        .arg(shellQuote(scriptPath), shellQuote(relativeXml), page);
 }
 
 void EPGController::setButtonsForFetch(bool running)
@@ -194,6 +212,7 @@ void EPGController::fetchDataKR()
     QString why;
     Download::Limits limits;
     limits.cancel = &fetchStop_;
+    limits.stallSeconds = stallSeconds_;
     const std::optional<QByteArray> body = Download::whole(url, limits, &why);
     if (fetchStop_) {
         endFetch(false);
@@ -203,37 +222,56 @@ void EPGController::fetchDataKR()
         systemLog(QStringLiteral("Download brought nothing: ") + why);
     progress(15);
 
+    // The guide is taken out into a folder only this program writes, so that nothing else
+    // an archive holds, and no name it chooses, reaches the output folder.
+    QTemporaryDir unpacked(output + QStringLiteral("/.unpacked-XXXXXX"));
+    GuideArchive::Limits unpack;
+    unpack.cancel = &fetchStop_;
+    unpack.maxMemberBytes = maxGuideBytes_;
     const QString archive = output + QStringLiteral("/kR.zip");
-    bool olderArchive = false;
-    if (body) {
-        if (!writeWholeFile(archive, *body))
-            systemLog(QStringLiteral("Could not write ") + archive);
-    } else {
-        olderArchive = QFileInfo::exists(archive);
+    QStringList guide;
+    QString reason = QStringLiteral("The download brought nothing: ") + why;
+    if (!unpacked.isValid()) {
+        reason = unpacked.path() + QStringLiteral(": ") + unpacked.errorString();
+    } else if (body) {
+        guide = guideOfAnswer(*body, unpacked.path(), unpack, &why);
+        // The last good archive is the fallback of the next failed download: only an
+        // archive holding a guide replaces it.
+        QString writeError;
+        if (!guide.isEmpty() && !writeWholeFile(archive, *body, &writeError))
+            systemLog(QStringLiteral("Could not write ") + writeError);
+        if (guide.isEmpty())
+            reason = QStringLiteral("The provider's answer holds no guide: ") + why;
     }
     progress(33);
 
+    const bool olderArchive = unpacked.isValid() && guide.isEmpty() && !fetchStop_
+        && QFileInfo(archive).isFile() && !QFileInfo(archive).isSymLink();
     if (olderArchive)
-        printStatus(QStringLiteral(
-            "The download brought nothing: converting the archive of an earlier fetch.\n"));
+        printStatus(reason + QStringLiteral(": converting the archive of an earlier fetch.\n"));
     printStatus(QStringLiteral("Unzipping...\n"));
     // What an earlier archive left must not pass for this archive's guide.
-    auto removeGuide = [&output] {
-        QFile::remove(output + QStringLiteral("/xmltv.xml"));
-        QFile::remove(output + QStringLiteral("/-"));
-    };
-    removeGuide();
-    const bool unzipped = unzipArchive(output, archive, fetchStop_);
+    for (const QString &name : GuideArchive::guideNames())
+        QFile::remove(output + QLatin1Char('/') + name);
+    if (olderArchive) {
+        guide = GuideArchive::extractFile(archive, unpacked.path(), unpack, &why);
+        if (guide.isEmpty())
+            reason = QStringLiteral("The archive of an earlier fetch holds no guide: ") + why;
+    }
     if (fetchStop_) {
-        // A killed unzip leaves a part of the guide.
-        removeGuide();
         endFetch(false);
         return;
     }
+    if (!moveGuide(guide, unpacked.path(), output, &why)) {
+        reason = why;
+        guide.clear();
+    }
+    unpacked.remove();
     progress(66);
-    if (!unzipped) {
+    if (guide.isEmpty()) {
         systemLog(QStringLiteral("Task1 failed."));
         printStatus(QStringLiteral(" Grabber failure\n"));
+        printStatus(reason + QStringLiteral("\n"));
         endFetch(false);
         return;
     }
@@ -244,42 +282,50 @@ void EPGController::fetchDataKR()
     printStatus(QStringLiteral(" Done\n"));
     progress(100);
     if (conversion.programmes() == 0)
-        printStatus(QStringLiteral("The guide held no programmes: no day files were made.\n"));
+        printStatus(QStringLiteral("The guide held no programmes (") + conversion.why()
+            + QStringLiteral("): no day files were made.\n"));
 
     const bool grid = Settings::integer(QStringLiteral("generateGrid")) == 1;
-    std::vector<qint64> gridProcesses;
+    const QString script = programFolder + QStringLiteral("xmltv2html.rb");
+    GridJobs jobs(
+        QThread::idealThreadCount(),
+        [&output, &script](const QString &relative) -> std::optional<qint64> {
+            qint64 pid = 0;
+            if (!QProcess::startDetached(
+                    kShell, { QStringLiteral("-c"), gridCommand(script, relative) }, output, &pid))
+                return std::nullopt;
+            return pid;
+        },
+        &stillRunning);
+    auto startPages = [this, &jobs] {
+        for (const QString &relative : jobs.startWaiting()) {
+            systemLog(relative);
+            printStatus(QStringLiteral("\nIn progress..."));
+        }
+    };
     // Pages started now would outlive the application.
     if (grid && !fetchStop_) {
         printStatus(QStringLiteral("Creating grid previews..."));
         conversion.exportXML(output);
-        const QString script = programFolder + QStringLiteral("xmltv2html.rb");
-        for (const QString &relative : walkSorted(output)) {
-            if (extensionOf(relative) != QLatin1String("xml")
-                || relative == QLatin1String("xmltv.xml"))
-                continue;
-            systemLog(relative);
-            qint64 pid = 0;
-            if (QProcess::startDetached(
-                    kShell, { QStringLiteral("-c"), gridCommand(script, relative) }, output, &pid))
-                gridProcesses.push_back(pid);
-            printStatus(QStringLiteral("\nIn progress..."));
-        }
+        for (const QString &relative : walkSorted(output))
+            if (extensionOf(relative) == QLatin1String("xml")
+                && relative != QLatin1String("xmltv.xml"))
+                jobs.add(relative);
+        startPages();
     }
 
     rescanAndReload();
 
     if (grid) {
-        // The pages are not waited for as such; the pause ends early once all are written.
+        // The pages are not waited for as such; the pause ends early once all are written,
+        // and lasts until the last waiting page has started.
         QElapsedTimer waited;
         waited.start();
-        auto anyRunning = [&gridProcesses] {
-            for (qint64 pid : gridProcesses)
-                if (stillRunning(pid))
-                    return true;
-            return false;
-        };
-        while (waited.elapsed() < gridPauseMs_ && !fetchStop_ && anyRunning())
+        while (!fetchStop_
+            && (jobs.anyWaiting() || (jobs.anyRunning() && waited.elapsed() < gridPauseMs_))) {
             QThread::msleep(100);
+            startPages();
+        }
         printStatus(QStringLiteral(" Done\n"));
         ui_.run([this] {
             if (gc_)

@@ -2,6 +2,8 @@
 
 #include "guide/XMLToEPG.h"
 
+#include <QFile>
+
 struct GuideConversion::Data {
     XMLToEPG converter;
     XMLTVProgrammeList programmes;
@@ -16,9 +18,23 @@ GuideConversion::~GuideConversion() = default;
 
 void GuideConversion::convertToTGD(const QString &folder)
 {
-    d_->programmes = d_->converter.importXML(folder + QStringLiteral("/xmltv.xml"));
-    if (d_->programmes.empty())
-        d_->programmes = d_->converter.importXML(folder + QStringLiteral("/-"));
+    for (const QString &name : { QStringLiteral("xmltv.xml"), QStringLiteral("-") }) {
+        const QString path = folder + QLatin1Char('/') + name;
+        if (!QFile::exists(path))
+            continue;
+        QString error;
+        bool guide = false;
+        d_->programmes = d_->converter.importXML(path, &error, &guide);
+        if (!d_->programmes.empty())
+            break;
+        if (!guide) {
+            QFile::remove(path);
+            why_ = QStringLiteral("\"%1\" is no guide%2")
+                       .arg(name, error.isEmpty() ? QString() : QStringLiteral(": ") + error);
+        } else if (why_.isEmpty()) {
+            why_ = QStringLiteral("\"%1\" lists no programmes").arg(name);
+        }
+    }
     d_->converter.fixData(d_->programmes);
     dayFiles_ = d_->converter.exportTGD(d_->programmes, folder).files;
 }

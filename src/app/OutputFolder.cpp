@@ -47,21 +47,25 @@ QString EPGController::fileNameFromDateString(const QString &date)
 
 void EPGController::removeInterruptedWrites()
 {
-    // writeWholeFile writes "NAME.XXXXXX" (six letters or digits) and renames it over NAME;
-    // a kill before the rename leaves it for good. Only the files it writes here count: the
-    // day files, their XMLTV companions and the archive.
-    static const QRegularExpression leftover(
-        QStringLiteral("^([0-9]{8}\\.(tgd|xml)|kR\\.zip)\\.[A-Za-z0-9]{6}$"));
+    // writeWholeFile and the grid command write "NAME.XXXXXX" (six letters or digits) and
+    // rename it over NAME; a kill before the rename leaves it for good, as it leaves the
+    // fetch's folder ".unpacked-XXXXXX". Only what is written here counts: the day files,
+    // their XMLTV companions and grid pages, and the archive.
+    static const QRegularExpression leftoverFile(
+        QStringLiteral("^([0-9]{8}\\.(tgd|xml|html)|kR\\.zip)\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression leftoverFolder(QStringLiteral("^\\.unpacked-[A-Za-z0-9]{6}$"));
     // One being written keeps a fresh time: it may belong to another instance at work.
     constexpr qint64 settledSeconds = 10 * 60;
     const QDateTime now = Clock::now();
     const QDir output(Paths::outputFolder());
-    for (const QFileInfo &info : output.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+    for (const QFileInfo &info :
+        output.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoSymLinks)) {
+        const QRegularExpression &leftover = info.isDir() ? leftoverFolder : leftoverFile;
         if (!leftover.match(info.fileName()).hasMatch()
             || info.lastModified().secsTo(now) < settledSeconds)
             continue;
         systemLog(QStringLiteral("Removing an interrupted write: ") + info.fileName());
-        QFile::remove(info.filePath());
+        removeEntry(info.filePath());
     }
 }
 

@@ -1,9 +1,16 @@
 #include "base/Settings.h"
 
+#include "base/WholeFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTimeZone>
-
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Settings {
 namespace {
@@ -13,6 +20,33 @@ std::atomic<bool> defaultsRegistered{false};
 QSettings store()
 {
     return QSettings(QStringLiteral("Pallaro"), QStringLiteral("Pallaro"));
+}
+
+// The store holds the FTP password, so it is the owner's alone, and a link standing in its
+// place is replaced by a file of its content instead of being written through.
+void guardStoreFile(const QString &file)
+{
+    const QByteArray name = QFile::encodeName(file);
+    struct stat st {
+    };
+    if (::lstat(name.constData(), &st) != 0) {
+        QDir().mkpath(QFileInfo(file).path());
+        const int fd
+            = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        QFile target(file);
+        constexpr qint64 kMaxStore = 16 * 1024 * 1024;
+        const QByteArray content
+            = target.open(QIODevice::ReadOnly) ? target.read(kMaxStore) : QByteArray();
+        writeWholeFile(file, content, nullptr, 0600);
+        return;
+    }
+    if (S_ISREG(st.st_mode) && (st.st_mode & 077))
+        ::chmod(name.constData(), st.st_mode & 0700);
 }
 
 QVariant convert(Type type, const QVariant &raw)
@@ -121,12 +155,14 @@ QDateTime date(const QString &key)
 void setValue(const QString &key, const QVariant &v)
 {
     QSettings s = store();
+    guardStoreFile(s.fileName());
     s.setValue(key, v);
 }
 
 void synchronize()
 {
     QSettings s = store();
+    guardStoreFile(s.fileName());
     s.sync();
 }
 

@@ -59,6 +59,9 @@ public:
     // was there. The document is read as a stream, one programme subtree at a time.
     XMLTVProgrammeList importXML(
         const QString &url, QString *error = nullptr, bool *foundGuide = nullptr) const;
+    // Whether the document at a local path begins as a guide: its root element is "tv".
+    // Reads no further than that element's start.
+    static bool rootIsGuide(const QString &path);
     // The same from a document already parsed into a tree.
     XMLTVProgrammeList importTree(const XMLTree &document, bool *foundGuide = nullptr) const;
     // One programme read from its node, by the descendant search.

@@ -17,6 +17,8 @@ namespace
 
 const std::string kTv = "tv";
 const std::string kChannel = "channel";
+// The whole-tree import holds several times the document in memory.
+constexpr qint64 kMaxTreeBytes = 64 * 1024 * 1024;
 
 QString localPath(const QString &url)
 {
@@ -104,6 +106,27 @@ XMLTVProgrammeList XMLToEPG::importXML(const QString &url, QString *error, bool 
     return out;
 }
 
+bool XMLToEPG::rootIsGuide(const QString &path)
+{
+    xmltree::installSafeLoader();
+    const QByteArray encodedPath = QFile::encodeName(path);
+    xmlTextReaderPtr reader
+        = xmlReaderForFile(encodedPath.constData(), nullptr, xmltree::parseOptions());
+    if (!reader)
+        return false;
+    ReaderCapture ignored;
+    xmlTextReaderSetStructuredErrorHandler(reader, captureReaderError, &ignored);
+    bool guide = false;
+    while (xmlTextReaderRead(reader) == 1) {
+        if (xmlTextReaderNodeType(reader) == XML_READER_TYPE_ELEMENT) {
+            guide = XMLTree::treeWithNode(xmlTextReaderCurrentNode(reader))->nameEquals(kTv);
+            break;
+        }
+    }
+    xmlFreeTextReader(reader);
+    return guide;
+}
+
 bool XMLToEPG::importEach(const QString &url, QString *error, bool *foundGuide,
     const std::function<void(_xmlNode *)> &visit)
 {
@@ -178,6 +201,25 @@ bool XMLToEPG::importEach(const QString &url, QString *error, bool *foundGuide,
     xmlFreeTextReader(reader);
 
     if (needTree) {
+        // Another root: the guide may stand deeper, where only the whole tree finds it. The
+        // rest of the document is first looked through without keeping it, so a document
+        // with no guide in it is refused in bounded memory whatever its size.
+        bool anyTv = false;
+        if (xmlTextReaderPtr scan
+            = xmlReaderForFile(encodedPath.constData(), nullptr, xmltree::parseOptions())) {
+            xmlTextReaderSetStructuredErrorHandler(scan, captureReaderError, &capture);
+            while (!anyTv && xmlTextReaderRead(scan) == 1) {
+                xmlNodePtr node = xmlTextReaderCurrentNode(scan);
+                anyTv = node && XMLTree::treeWithNode(node)->nameEquals(kTv);
+            }
+            xmlFreeTextReader(scan);
+        }
+        if (!anyTv)
+            return capture.error.isEmpty() ? true : fail(capture.error);
+        if (file.size() > kMaxTreeBytes)
+            return fail(
+                QStringLiteral("a guide below another root element is read up to %1 MB only")
+                    .arg(kMaxTreeBytes >> 20));
         QString why;
         const std::optional<XMLTree> tree = XMLTree::treeWithURL(path, &why);
         if (!tree)

@@ -11,6 +11,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
+#include <limits>
 #include <mutex>
 
 namespace xmltree
@@ -278,6 +279,12 @@ std::optional<XMLTree> XMLTree::treeWithData(
             *error = QStringLiteral("the document is empty");
         return std::nullopt;
     }
+    // The parser takes the length as an int.
+    if (data.size() > std::numeric_limits<int>::max()) {
+        if (error)
+            *error = QStringLiteral("the document is larger than 2 GiB");
+        return std::nullopt;
+    }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
         return std::nullopt;
@@ -320,6 +327,11 @@ std::optional<XMLTree> XMLTree::treeWithURL(const QString &url, QString *error)
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
             *error = f.errorString();
+        return std::nullopt;
+    }
+    if (f.size() > std::numeric_limits<int>::max()) {
+        if (error)
+            *error = QStringLiteral("the document is larger than 2 GiB");
         return std::nullopt;
     }
     return treeWithData(f.readAll(), QUrl::fromLocalFile(path).toString(), error);

@@ -6,7 +6,9 @@
 #include "base/SystemLog.h"
 #include "guide/TGDFormat.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 GridController::GridController(QObject *parent)
     : QObject(parent)
@@ -85,4 +87,20 @@ int GridController::anchorForHour(int hour)
 QUrl GridController::pageUrl(int index) const
 {
     return QUrl::fromLocalFile(folder_ + QLatin1Char('/') + pages_.value(index));
+}
+
+bool GridController::mayLoad(const QUrl &url, bool asPage) const
+{
+    if (!url.isLocalFile())
+        return false;
+    const QString folder = QDir::cleanPath(folder_.isEmpty() ? Paths::outputFolder() : folder_);
+    const QString path = QDir::cleanPath(url.toLocalFile());
+    if (!path.startsWith(folder + QLatin1Char('/')))
+        return false;
+    // A link inside the folder counts where it leads.
+    const QString real = QFileInfo(path).canonicalFilePath();
+    if (!real.isEmpty()
+        && !real.startsWith(QFileInfo(folder).canonicalFilePath() + QLatin1Char('/')))
+        return false;
+    return !asPage || extensionOf(path) == QLatin1String("html");
 }

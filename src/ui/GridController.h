@@ -35,6 +35,10 @@ public:
     int currentDay() const { return currentDay_; }
     // The file URL of the page at `index`.
     QUrl pageUrl(int index) const;
+    // Whether the grid view may load `url`: a file inside the output folder, and to show
+    // as the page (`asPage`) only one of its ".html" pages. Other files and every remote
+    // URL are refused, so a page can neither read them nor lead the view away.
+    bool mayLoad(const QUrl &url, bool asPage) const;
 
 Q_SIGNALS:
     // Load this file URL (a page, or a page with an hour fragment) into the web view.

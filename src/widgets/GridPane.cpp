@@ -6,7 +6,55 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+
+namespace
+{
+
+// The pages come from the output folder, which a guide provider fills: they may show the
+// folder's pages and load its files, and nothing else.
+class GridWebPage : public QWebEnginePage
+{
+public:
+    GridWebPage(GridController *grid, QObject *parent)
+        : QWebEnginePage(parent)
+        , grid_(grid)
+    {
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    {
+        return grid_->mayLoad(url, true);
+    }
+
+private:
+    GridController *grid_;
+};
+
+class GridRequestFilter : public QWebEngineUrlRequestInterceptor
+{
+public:
+    GridRequestFilter(GridController *grid, QObject *parent)
+        : QWebEngineUrlRequestInterceptor(parent)
+        , grid_(grid)
+    {
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        if (!grid_->mayLoad(info.requestUrl(), false))
+            info.block(true);
+    }
+
+private:
+    GridController *grid_;
+};
+
+} // namespace
 
 GridPane::GridPane(GridController *grid, QWidget *parent)
     : QWidget(parent)
@@ -15,6 +63,14 @@ GridPane::GridPane(GridController *grid, QWidget *parent)
     , previous_(new QPushButton(tr("Previous day")))
 {
     webView_->setObjectName("gridView");
+    auto *page = new GridWebPage(grid, webView_);
+    page->setUrlRequestInterceptor(new GridRequestFilter(grid, page));
+    // Local file access stays on, as the pages need their script and style sheet beside
+    // them; the request filter keeps it to the output folder.
+    QWebEngineSettings *web = page->settings();
+    web->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    web->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    webView_->setPage(page);
     next_->setObjectName("nextDayButton");
     previous_->setObjectName("previousDayButton");
     // Nothing to step through until the pages are listed.

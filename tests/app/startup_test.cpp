@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/time.h>
 
 namespace
 {
@@ -28,12 +29,19 @@ protected:
 // A writer killed between linking its temporary file and renaming it leaves it behind.
 TEST_F(StartUp, RemovesInterruptedWritesAndNothingElse)
 {
-    const QStringList leftovers = { "20991205.tgd.AbCdEf", "20991205.xml.x1Y2z3", "kR.zip.QwErTy" };
+    const QStringList leftovers = { "20991205.tgd.AbCdEf", "20991205.xml.x1Y2z3", "kR.zip.QwErTy",
+        "20991205.html.AbCdEf", ".unpacked-StUvWx/xmltv.xml" };
     const QStringList others = { "20991205.tgd", "20991205.tgd.AbCdE", "20991205.tgd.AbCdEfG",
-        "20991205.tgd.AbC-Ef", "notes.tgd.AbCdEf", "2099120.tgd.AbCdEf", "20991205.html.AbCdEf",
-        "20991205.tgd.AbCdEf.x" };
-    for (const QString &f : leftovers + others)
+        "20991205.tgd.AbC-Ef", "notes.tgd.AbCdEf", "2099120.tgd.AbCdEf", "popup.js.AbCdEf",
+        "20991205.tgd.AbCdEf.x", ".unpacked-StUvW/xmltv.xml" };
+    for (const QString &f : leftovers + others) {
         touchAged(f, 3600);
+        // The fetch's unpacking folder counts by its own time.
+        const qint64 hourAgo = Clock::now().toSecsSinceEpoch() - 3600;
+        const timeval times[2] = { { hourAgo, 0 }, { hourAgo, 0 } };
+        const QString folder = QFileInfo(out() + "/" + f).path();
+        ASSERT_EQ(::utimes(QFile::encodeName(folder).constData(), times), 0);
+    }
     // One still being written, maybe by another instance, and a folder.
     touchAged("20991206.tgd.GhIjKl", 60);
     ASSERT_TRUE(QDir(out()).mkpath("20991207.tgd.MnOpQr"));
@@ -44,6 +52,7 @@ TEST_F(StartUp, RemovesInterruptedWritesAndNothingElse)
     for (const QString &f : others + QStringList { "20991206.tgd.GhIjKl", "20991207.tgd.MnOpQr" })
         EXPECT_TRUE(exists(f)) << f.toStdString();
     EXPECT_TRUE(syslog.lines().contains("Removing an interrupted write: kR.zip.QwErTy"));
+    EXPECT_FALSE(exists(".unpacked-StUvWx"));
 }
 
 TEST_F(StartUp, ScanKeepsTodayAndLaterAndDeletesPastDaysWithCompanions)

@@ -103,6 +103,35 @@ TEST_F(XMLToEPGTest, DocumentsWithoutAGuideRootFollowTheTreeRules)
     }
 }
 
+// Only a guide below another root is read as a whole tree, and only up to a size; a large
+// document with no guide in it is looked through and refused without being held.
+TEST_F(XMLToEPGTest, DocumentsWithoutAGuideRootAreReadWholeOnlyWhenSmall)
+{
+    const QByteArray padding = ("<p>" + QByteArray(1017, 'x') + "</p>\n").repeated(66 * 1024);
+    const QByteArray guide = "<tv><programme><title>a</title></programme></tv>";
+    const struct {
+        const char *name;
+        QByteArray xml;
+        bool found;
+        qsizetype programmes;
+        const char *error;
+    } cases[] = {
+        { "large, no guide", "<wrap>" + padding + "</wrap>", false, 0, "" },
+        { "large, guide below", "<wrap>" + padding + guide + "</wrap>", false, 0,
+            "a guide below another root element is read up to 64 MB only" },
+        { "small, guide below", "<wrap>" + guide + "</wrap>", true, 1, "" },
+        { "broken", "<wrap><oops></wrap>", false, 0, "line 1: " },
+    };
+    for (const auto &c : cases) {
+        QString error;
+        bool found = !c.found;
+        EXPECT_EQ(qsizetype(importText(c.xml, &error, &found).size()), c.programmes) << c.name;
+        EXPECT_EQ(found, c.found) << c.name;
+        EXPECT_TRUE(*c.error ? error.startsWith(c.error) : error.isEmpty())
+            << c.name << ": " << error.toStdString();
+    }
+}
+
 // The streaming import must give exactly what the whole-document tree gives.
 TEST(StreamingImport, MatchesTheTreeOnARealFile)
 {

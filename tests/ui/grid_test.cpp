@@ -3,6 +3,7 @@
 #include "support/TempHome.h"
 #include "ui/GridController.h"
 
+#include <QFile>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -82,6 +83,37 @@ TEST_F(Grid, HourButtonsScrollTheCurrentPageToTheHoursAnchor)
     for (const auto &c : cases) {
         grid.goToHour(c.title);
         EXPECT_EQ(take(), QStringList { c.page }) << c.title;
+    }
+}
+
+// The grid view shows the folder's pages and loads their files; nothing else.
+TEST_F(Grid, TheViewMayLoadTheOutputFoldersFilesAndShowOnlyItsPages)
+{
+    grid.loadPages();
+    const QString outside = home.path() + "/outside";
+    ASSERT_TRUE(writeFile(outside + "/secret.html", "<html/>"));
+    ASSERT_TRUE(QFile::link(outside + "/secret.html", output + "/20070320.html"));
+    const auto file = [](const QString &path) { return QUrl::fromLocalFile(path); };
+    const struct {
+        QUrl url;
+        bool asFile, asPage;
+    } cases[] = {
+        { file(output + "/20070312.html"), true, true },
+        { file(output + "/20070312.html").resolved(QUrl("#5")), true, true },
+        { file(output + "/popup.js"), true, false },
+        { file(output + "/sub/20070314.html"), true, true },
+        { file(output + "/../outside/secret.html"), false, false },
+        { file(outside + "/secret.html"), false, false },
+        { file(output + "/20070320.html"), false, false }, // a link leading out
+        { file(output + "-other/20070312.html"), false, false },
+        { file("/etc/passwd"), false, false },
+        { QUrl("http://127.0.0.1/20070312.html"), false, false },
+        { QUrl("https://example.invalid/popup.js"), false, false },
+        { QUrl("data:text/html,<p>x</p>"), false, false },
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(grid.mayLoad(c.url, false), c.asFile) << c.url.toString().toStdString();
+        EXPECT_EQ(grid.mayLoad(c.url, true), c.asPage) << c.url.toString().toStdString();
     }
 }
 
