@@ -2,6 +2,7 @@
 // nothing outside the output folder is read, fetched or navigated to.
 #include "base/Paths.h"
 #include "support/AppFixture.h"
+#include "support/FixedClock.h"
 #include "ui/GridController.h"
 #include "widgets/GridPane.h"
 
@@ -49,7 +50,7 @@ TEST(GridPane, PagesRunTheProgramsScriptButReachNothingOutsideTheOutputFolder)
             .toUtf8()));
 
     GridController grid;
-    grid.setToday([] { return QDate(2099, 3, 1); });
+    const FixedClock clock(QDateTime(QDate(2099, 3, 1), QTime(12, 0)));
     GridPane pane(&grid);
     pane.resize(800, 600);
     pane.show();
