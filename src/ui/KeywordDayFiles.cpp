@@ -1,5 +1,6 @@
 #include "ui/KeywordController.h"
 
+#include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/StatusLog.h"
@@ -136,17 +137,17 @@ void KeywordController::writeOutData()
 
 bool KeywordController::writeOutDataChecked()
 {
+    DataFolderLock lock;
     beginExclusive();
-    const bool ok = writeOutDataLocked();
-    // Everything in memory reaches the disk here, the rule file included: the upload and
-    // the exit call this.
-    if (keywordDirty_)
-        writeKeywordFile();
+    // Everything in memory reaches the disk here, the rule file and the hand decisions
+    // included: the upload and the exit call this.
+    bool ok = storeLocked();
+    ok = writeOutDataLocked() && ok;
     endExclusive();
     return ok;
 }
 
-bool KeywordController::writeOutDataLocked()
+bool KeywordController::writeOutDataLocked(const QSet<QString> *only)
 {
     if (table_)
         table_->setFileList(all_);
@@ -155,6 +156,8 @@ bool KeywordController::writeOutDataLocked()
     QHash<QString, TGDEntryList> byDay;
     for (const TGDEntryPtr &e : all_)
         byDay[e->fileNameDataIsFrom].push_back(e);
+    if (!only)
+        dirtyDays_.clear();
     const QString folder = outputPath();
     bool ok = true;
     for (const GuideDayRowPtr &row : slc_->fileList()) {
@@ -164,14 +167,15 @@ bool KeywordController::writeOutDataLocked()
         const QString day = flipName(date.toString());
         // Only days read by the last load: before the first load, or for a file written
         // since, there is nothing in memory that could replace the file's content.
-        if (!loadedDays_.contains(day))
+        if (!loadedDays_.contains(day) || (only && !only->contains(day)))
             continue;
         const QString path = folder + QLatin1Char('/') + day + QStringLiteral(".tgd");
         if (!QFileInfo(path).isFile())
             continue;
         // An unchanged day is not rewritten: the write at exit after a cycle is then free.
-        if (!writeChangedFile(path, TGDFile::dataToTGD(byDay.value(day)))) {
-            systemLog(QStringLiteral("error writing ") + path);
+        QString why;
+        if (!writeChangedFile(path, TGDFile::dataToTGD(byDay.value(day)), &why)) {
+            report(QStringLiteral("The marks of %1 could not be written: %2").arg(day, why));
             ok = false;
         }
     }
