@@ -1,6 +1,5 @@
 #include "app/CommandLine.h"
 #include "base/Clock.h"
-#include "guide/Convert.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -49,8 +48,9 @@ int main(int argc, char *argv[])
         if (options.nowOn)
             return runNowOnCommand(options.at, out, err);
         if (options.convert)
-            return runConvert(options.convert->at(0), options.convert->at(1), options.convertXml,
-                              out, err);
+            return runConvertCommand(options, out, err);
+        if (options.mark || options.unmark)
+            return runMarkCommand(options, out, err);
         return runHeadless(options);
     }
 

@@ -1,5 +1,6 @@
 #include "app/Download.h"
 #include "app/EPGController.h"
+#include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "app/GuideConversion.h"
 #include "base/Paths.h"
@@ -238,6 +239,8 @@ void EPGController::fetchDataKR()
         return;
     }
 
+    // From the new day files to the marks on them, no other writer comes between.
+    auto writing = std::make_unique<DataFolderLock>();
     printStatus(QStringLiteral("Converting to TGD format..."));
     GuideConversion conversion;
     conversion.convertToTGD(output);
@@ -267,6 +270,7 @@ void EPGController::fetchDataKR()
     }
 
     rescanAndReload();
+    writing.reset();
 
     if (grid) {
         // The pages are not waited for as such; the pause ends early once all are written.
