@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "base/Clock.h"
+#include "base/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -65,6 +66,8 @@ int main(int argc, char *argv[])
     window.awakeFromNib();
     QObject::connect(&app, &QCoreApplication::aboutToQuit,
                      [&window] { window.controller()->applicationWillTerminate(); });
+    // Ended by the session (a logout, a shutdown) as by Quit: the marks reach the disk.
+    quitOnTerminationSignals([] { QCoreApplication::quit(); });
     return app.exec();
 #elif defined(PALLARO_WINDOW_PROGRAM)
     // The window is a program of its own beside this one, so that command-line runs load
