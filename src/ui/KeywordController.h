@@ -199,7 +199,9 @@ private:
     TGDEntryList all_;
 
     // Owned by the exclusive section.
-    QSet<QString> loadedDays_;
+    // The days read by the last load, with a hash of each file as this program last read
+    // or wrote it: a file another program has replaced since is not overwritten.
+    QHash<QString, size_t> loadedDays_;
     std::vector<Folded> folded_;
     quint64 generation_ = 0;
     quint64 indexedGeneration_ = ~quint64(0);

@@ -61,7 +61,7 @@ bool KeywordController::loadInDataLocked()
             // Writing back a file without one programme line would empty it: what the
             // reader could not understand is left as it is.
             if (count > 0 || bytes.isEmpty())
-                loadedDays_.insert(day);
+                loadedDays_.insert(day, qHash(bytes));
             else
                 report(relative + QStringLiteral(" holds no programme line; left as it is."));
             if (table_) {
@@ -170,11 +170,24 @@ bool KeywordController::writeOutDataLocked(const QSet<QString> *only)
         if (!loadedDays_.contains(day) || (only && !only->contains(day)))
             continue;
         const QString path = folder + QLatin1Char('/') + day + QStringLiteral(".tgd");
-        if (!QFileInfo(path).isFile())
+        QFile current(path);
+        if (!QFileInfo(path).isFile() || !current.open(QIODevice::ReadOnly))
             continue;
+        // Another program (a fetch, a conversion) wrote the day since it was read: what
+        // this program holds of it is out of date, and the next reload reads the new one.
+        if (qHash(current.readAll()) != loadedDays_.value(day)) {
+            report(QStringLiteral("%1.tgd was replaced by another Pallaro program; its marks "
+                                  "are applied at the next reload.")
+                       .arg(day));
+            continue;
+        }
+        current.close();
         // An unchanged day is not rewritten: the write at exit after a cycle is then free.
         QString why;
-        if (!writeChangedFile(path, TGDFile::dataToTGD(byDay.value(day)), &why)) {
+        const QByteArray bytes = TGDFile::dataToTGD(byDay.value(day));
+        if (writeChangedFile(path, bytes, &why)) {
+            loadedDays_[day] = qHash(bytes);
+        } else {
             report(QStringLiteral("The marks of %1 could not be written: %2").arg(day, why));
             ok = false;
         }

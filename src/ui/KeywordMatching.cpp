@@ -200,7 +200,9 @@ void KeywordController::loadDecisionsLocked()
     const HandDecisions::Read read = decisions_.load(&problem);
     if (!problem.isEmpty())
         report(problem);
-    const bool adopt = !decisionsLoaded_ && read != HandDecisions::Read::Read;
+    // A damaged file set aside loses nothing either: the day files still hold its marks.
+    const bool adopt = read == HandDecisions::Read::SetAside
+        || (!decisionsLoaded_ && read == HandDecisions::Read::Missing);
     decisionsLoaded_ = true;
     if (!adopt)
         return;

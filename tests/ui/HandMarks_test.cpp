@@ -282,6 +282,23 @@ TEST_F(HandMarksTest, MarkByStartAndChannelKeyOrShownName)
     EXPECT_EQ(onDiskField(kLost61), "-05 +10");
 }
 
+// A conversion by another program replaced a day while this one held it: the write-out
+// leaves the new day alone (and says so); the hand decision made meanwhile reaches it at
+// the next reload.
+TEST_F(HandMarksTest, ADayAnotherProgramReplacedIsNotOverwritten)
+{
+    const QByteArray replaced = readFile(dayFile("20070313")).replace("\tLost\t", "\tFound\t");
+    ASSERT_TRUE(writeFile(dayFile("20070313"), replaced));
+    run(Step::MarkRage);
+    EXPECT_TRUE(kwc->writeOutDataChecked());
+    EXPECT_EQ(readFile(dayFile("20070313")), replaced);
+    EXPECT_TRUE(log.text().contains("20070313.tgd was replaced by another Pallaro program"))
+        << log.text().toStdString();
+    ASSERT_TRUE(reload("NoSave"));
+    EXPECT_EQ(onDiskField(kRage), "-03 +07");
+    EXPECT_TRUE(readFile(dayFile("20070313")).contains("\tFound\t"));
+}
+
 // Two programs deciding at once: neither loses the other's decision; past days go.
 TEST(HandDecisionsFile, SavesMergeAndPrunePastDays)
 {
