@@ -105,7 +105,7 @@ void KeywordController::setSeqs(const std::optional<KeywordRules> &seqs)
             seqs_ = seqs ? *seqs : KeywordRules {};
     }
     if (!all_.empty())
-        applyMarksLocked();
+        rerunRulesLocked();
     redisplayRules();
     endExclusive();
 }
@@ -261,9 +261,7 @@ TGDEntryList KeywordController::markProgrammes(
             loadInDataLocked();
             sortDataLocked();
             loadDecisionsLocked();
-            for (size_t i = 0; i < seqs_.size(); ++i)
-                runRuleLocked(int(i));
-            applyMarksLocked();
+            rerunRulesLocked();
         }
         for (const TGDEntryPtr &e : all_) {
             if (e->rawStart != rawStart
@@ -349,8 +347,8 @@ void KeywordController::dropRules(const KeywordRules &copies, int row, const Key
                 QMutexLocker lock(&listMutex_);
                 seqs_ = std::move(*order);
             }
-            // The later rule's extensions win.
-            applyMarksLocked();
+            // The later rule's extensions win; the dropped copies match afresh.
+            rerunRulesLocked();
         }
         redisplayRules();
     });

@@ -168,6 +168,8 @@ private:
     // Every mark from the current rules' matches, then the hand decisions on top; the days
     // whose record fields changed wait to be stored.
     void applyMarksLocked();
+    // Every rule's match run on the full list, then applyMarksLocked.
+    void rerunRulesLocked();
     // Reads the decisions file (once: adopting the marks the day files hold that no rule
     // explains when there is none yet; later: picking up other programs' changes).
     void loadDecisionsLocked();

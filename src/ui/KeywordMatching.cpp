@@ -160,6 +160,15 @@ QString recordField(const TGDEntry &e)
 }
 } // namespace
 
+void KeywordController::rerunRulesLocked()
+{
+    // Rules that come from elsewhere (the file, a drag) hold copies of programmes, which
+    // no mark reaches.
+    for (size_t i = 0; i < seqs_.size(); ++i)
+        runRuleLocked(int(i));
+    applyMarksLocked();
+}
+
 void KeywordController::applyMarksLocked()
 {
     std::vector<QString> before;
@@ -216,9 +225,7 @@ void KeywordController::loadDecisionsLocked()
     onFile.reserve(all_.size());
     for (const TGDEntryPtr &e : all_)
         onFile.push_back({ e->record, e->extStart.value_or(0), e->extStop.value_or(0), e->title });
-    for (size_t i = 0; i < seqs_.size(); ++i)
-        runRuleLocked(int(i));
-    applyMarksLocked();
+    rerunRulesLocked();
     for (size_t i = 0; i < all_.size(); ++i) {
         TGDEntry &e = *all_[i];
         const auto rule = ruleMarks_.find(&e);
