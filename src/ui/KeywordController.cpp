@@ -432,6 +432,13 @@ void KeywordController::keywordWriterLoop()
         writeRequested_ = false;
         lock.unlock();
         flushWrites();
+        // A day another program replaced is read again, with the rules and the hand
+        // decisions on it, so that an edit made here still reaches it.
+        beginExclusive();
+        const bool stale = std::exchange(staleDays_, false);
+        endExclusive();
+        if (stale)
+            runReloadCycle(QStringLiteral("NoSave"));
         lock.lock();
     }
 }

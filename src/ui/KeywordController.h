@@ -204,6 +204,8 @@ private:
     // The days read by the last load, with a hash of each file as this program last read
     // or wrote it: a file another program has replaced since is not overwritten.
     QHash<QString, size_t> loadedDays_;
+    // A write-out left such a day alone: the writer thread reloads after its store.
+    bool staleDays_ = false;
     std::vector<Folded> folded_;
     quint64 generation_ = 0;
     quint64 indexedGeneration_ = ~quint64(0);

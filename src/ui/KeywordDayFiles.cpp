@@ -174,11 +174,12 @@ bool KeywordController::writeOutDataLocked(const QSet<QString> *only)
         if (!QFileInfo(path).isFile() || !current.open(QIODevice::ReadOnly))
             continue;
         // Another program (a fetch, a conversion) wrote the day since it was read: what
-        // this program holds of it is out of date, and the next reload reads the new one.
+        // this program holds of it is out of date; the writer thread reads it again.
         if (qHash(current.readAll()) != loadedDays_.value(day)) {
-            report(QStringLiteral("%1.tgd was replaced by another Pallaro program; its marks "
-                                  "are applied at the next reload.")
+            report(QStringLiteral("%1.tgd was replaced by another Pallaro program: left as it "
+                                  "is, and read again.")
                        .arg(day));
+            staleDays_ = true;
             continue;
         }
         current.close();

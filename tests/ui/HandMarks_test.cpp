@@ -283,8 +283,8 @@ TEST_F(HandMarksTest, MarkByStartAndChannelKeyOrShownName)
 }
 
 // A conversion by another program replaced a day while this one held it: the write-out
-// leaves the new day alone (and says so); the hand decision made meanwhile reaches it at
-// the next reload.
+// leaves the new day alone (and says so); the next edit's store reads it again, and the
+// hand decisions reach it.
 TEST_F(HandMarksTest, ADayAnotherProgramReplacedIsNotOverwritten)
 {
     const QByteArray replaced = readFile(dayFile("20070313")).replace("\tLost\t", "\tFound\t");
@@ -294,9 +294,19 @@ TEST_F(HandMarksTest, ADayAnotherProgramReplacedIsNotOverwritten)
     EXPECT_EQ(readFile(dayFile("20070313")), replaced);
     EXPECT_TRUE(log.text().contains("20070313.tgd was replaced by another Pallaro program"))
         << log.text().toStdString();
-    ASSERT_TRUE(reload("NoSave"));
-    EXPECT_EQ(onDiskField(kRage), "-03 +07");
+    // The next edit's store reads the new day again and puts the decisions on it.
+    kwc->setEditStoreDelay(100);
+    edit(kRage, [](TGDEntry &e) {
+        e.extStart = 4;
+        e.extStop = 8;
+    });
+    QElapsedTimer t;
+    t.start();
+    while (onDiskField(kRage) != "-04 +08" && t.elapsed() < 5000)
+        QThread::msleep(50);
+    EXPECT_EQ(onDiskField(kRage), "-04 +08");
     EXPECT_TRUE(readFile(dayFile("20070313")).contains("\tFound\t"));
+    kwc->waitForIdle();
 }
 
 // Two programs deciding at once: neither loses the other's decision; past days go.
