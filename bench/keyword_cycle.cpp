@@ -203,7 +203,7 @@ int main(int argc, char **argv)
                 "%.1f ms\n",
         sum / 50, firstRun, worst);
     t.restart();
-    kwc.flushKeywordFile();
+    kwc.flushWrites();
     std::printf("storing the rule file it asked for (writer): %.1f ms\n", ms(t));
     // The same run followed at once by storing the whole rule file, as before the writer.
     worst = 0;
@@ -211,7 +211,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < 50; ++i) {
         t.restart();
         kwc.updateMatches(i);
-        kwc.flushKeywordFile();
+        kwc.flushWrites();
         const double m = ms(t);
         worst = std::max(worst, m);
         sum += m;

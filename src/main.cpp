@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "base/Clock.h"
-#include "guide/Convert.h"
+#include "base/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -49,8 +49,9 @@ int main(int argc, char *argv[])
         if (options.nowOn)
             return runNowOnCommand(options.at, out, err);
         if (options.convert)
-            return runConvert(options.convert->at(0), options.convert->at(1), options.convertXml,
-                              out, err);
+            return runConvertCommand(options, out, err);
+        if (options.mark || options.unmark)
+            return runMarkCommand(options, out, err);
         return runHeadless(options);
     }
 
@@ -65,6 +66,8 @@ int main(int argc, char *argv[])
     window.awakeFromNib();
     QObject::connect(&app, &QCoreApplication::aboutToQuit,
                      [&window] { window.controller()->applicationWillTerminate(); });
+    // Ended by the session (a logout, a shutdown) as by Quit: the marks reach the disk.
+    quitOnTerminationSignals([] { QCoreApplication::quit(); });
     return app.exec();
 #elif defined(PALLARO_WINDOW_PROGRAM)
     // The window is a program of its own beside this one, so that command-line runs load

@@ -4,6 +4,7 @@
 #include "app/EPGController.h"
 #include "app/ScriptCommands.h"
 #include "base/Clock.h"
+#include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
@@ -80,12 +81,15 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("TEXT"));
     const QCommandLineOption nowOn(QStringLiteral("now-on"));
     const QCommandLineOption at(QStringLiteral("at"), QString(), QStringLiteral("TIME"));
+    const QCommandLineOption mark(QStringLiteral("mark"), QString(), QStringLiteral("TIME"));
+    const QCommandLineOption unmark(QStringLiteral("unmark"), QString(), QStringLiteral("TIME"));
+    const QCommandLineOption pad(QStringLiteral("pad"), QString(), QStringLiteral("BEFORE,AFTER"));
 
     QCommandLineParser parser;
     // "-headless" is a mistake, not the letters h, e, a, ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim,
-        search, nowOn, at });
+        search, nowOn, at, mark, unmark, pad });
 
     CommandLineOptions o;
     if (!parser.parse(arguments)) {
@@ -109,9 +113,26 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.search = value(search);
     o.nowOn = parser.isSet(nowOn);
     o.at = value(at);
+    o.mark = value(mark);
+    o.unmark = value(unmark);
+    o.pad = value(pad);
 
     const QStringList positional = parser.positionalArguments();
-    if (parser.isSet(convert)) {
+    if (o.mark || o.unmark) {
+        const QString name = o.mark ? QStringLiteral("--mark") : QStringLiteral("--unmark");
+        if (o.mark && o.unmark)
+            o.error = QStringLiteral("--mark and --unmark go one at a time");
+        else if (parser.isSet(convert))
+            o.error = name + QStringLiteral(" and --convert go one at a time");
+        else if (positional.size() != 1)
+            o.error = name + QStringLiteral(" needs \"YYYY-MM-DD HH:MM\" and CHANNEL");
+        else
+            o.markChannel = positional.first();
+        if (o.unmark && o.pad)
+            o.error = QStringLiteral("--pad goes with --mark");
+    } else if (o.pad) {
+        o.error = QStringLiteral("--pad goes with --mark");
+    } else if (parser.isSet(convert)) {
         if (positional.size() == 1)
             o.convert = QStringList { parser.value(convert), positional.first() };
         else
@@ -154,13 +175,21 @@ QString commandLineHelp()
         "                     episode, category, description, rating or channel, case\n"
         "                     and accents ignored), one per line: start, channel and\n"
         "                     title separated by TABs; exit 1 when none is found\n"
+        "  --mark \"YYYY-MM-DD HH:MM\" CHANNEL [--pad BEFORE,AFTER]\n"
+        "                     record the programme(s) starting then on CHANNEL (its key\n"
+        "                     or shown name), BEFORE minutes earlier and AFTER later; a\n"
+        "                     hand mark, kept over fetches and rules. Exit 1: no such\n"
+        "                     programme. A running window is asked to do it\n"
+        "  --unmark \"YYYY-MM-DD HH:MM\" CHANNEL\n"
+        "                     do not record it, whatever the keyword rules say\n"
         "  --help             show this text\n");
 }
 
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-        && !o.convert && !o.upload && !o.search && !o.nowOn && o.error.isEmpty();
+        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.mark && !o.unmark
+        && o.error.isEmpty();
 }
 
 int runSettingsCommand(const CommandLineOptions &o, QTextStream &out, QTextStream &err)
@@ -299,6 +328,8 @@ int runHeadless(const CommandLineOptions &options)
     };
     QObject::connect(&log, &StatusLog::appended, print);
     QObject::connect(&log, &StatusLog::replaced, print);
+    DataFolderLock::setReporter(
+        [&log](const QString &line) { log.printStatus(line + QLatin1Char('\n')); });
     SourceListController slc;
     TGDPickerController programmes;
     KeywordController kwc(&slc, &programmes);
@@ -340,5 +371,6 @@ int runHeadless(const CommandLineOptions &options)
             std::fputs("\n", stdout);
     }
     controller.applicationWillTerminate();
+    DataFolderLock::setReporter({});
     return status;
 }

@@ -24,6 +24,10 @@ struct CommandLineOptions {
     std::optional<QString> search;        // --search TEXT
     bool nowOn = false;                   // --now-on
     std::optional<QString> at;            // --at "YYYY-MM-DD HH:MM" (with --now-on)
+    std::optional<QString> mark;          // --mark "YYYY-MM-DD HH:MM" CHANNEL
+    std::optional<QString> unmark;        // --unmark "YYYY-MM-DD HH:MM" CHANNEL
+    QString markChannel;                  // CHANNEL of --mark / --unmark
+    std::optional<QString> pad;           // --pad BEFORE,AFTER (with --mark)
     QString error;                        // non-empty when the arguments are unusable
 };
 
@@ -47,6 +51,29 @@ int runSearchCommand(const QString &text, const QDate &today, QTextStream &out, 
 // the full list's order; writes nothing. Answers 0 when something is on, 1 when nothing
 // is, 2 on an error.
 int runNowOnCommand(const std::optional<QString> &at, QTextStream &out, QTextStream &err);
+
+// A hand decision asked for on the command line: the programme(s) starting at a local
+// minute on a channel, to be recorded (with extensions) or not.
+struct MarkRequest {
+    QString start; // "YYYY-MM-DD HH:MM"
+    QString channel; // the channel key or its shown name, any case
+    bool record = true;
+    int before = 0; // minutes earlier
+    int after = 0; // minutes later
+};
+// The request of --mark / --unmark, or why it cannot be one (in `error`).
+std::optional<MarkRequest> markRequest(const CommandLineOptions &options, QString *error);
+
+// --mark / --unmark: hands the decision to a running window, or stores it in the day files
+// and the hand decisions itself. Prints each programme it found ("rawStart<TAB>channel
+// <TAB>title<TAB>record field"). Answers 0 when a programme matched, 1 when none did, 2 on
+// an error (one line on `err`).
+int runMarkCommand(const CommandLineOptions &options, QTextStream &out, QTextStream &err);
+
+// --convert: a plain conversion into any folder but Pallaro's own output folder; into that
+// one, a fetch from a local file: under the data-folder lock, ending with the reload
+// cycle (the hand decisions and the rules on the new days).
+int runConvertCommand(const CommandLineOptions &options, QTextStream &out, QTextStream &err);
 
 // Runs the controllers without a window: start-up, then every requested command in turn,
 // printing the StatusLog to standard output as it grows. Needs a QCoreApplication.

@@ -3,6 +3,7 @@
 #include "app/GridJobs.h"
 #include "app/GuideArchive.h"
 #include "app/GuideConversion.h"
+#include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
@@ -276,6 +277,8 @@ void EPGController::fetchDataKR()
         return;
     }
 
+    // From the new day files to the marks on them, no other writer comes between.
+    auto writing = std::make_unique<DataFolderLock>();
     printStatus(QStringLiteral("Converting to TGD format..."));
     GuideConversion conversion;
     conversion.convertToTGD(output);
@@ -315,6 +318,7 @@ void EPGController::fetchDataKR()
     }
 
     rescanAndReload();
+    writing.reset();
 
     if (grid) {
         // The pages are not waited for as such; the pause ends early once all are written,

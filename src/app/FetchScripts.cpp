@@ -1,4 +1,5 @@
 #include "app/EPGController.h"
+#include "base/DataFolderLock.h"
 #include "app/GrabberProgress.h"
 #include "base/Clock.h"
 #include "base/Paths.h"
@@ -124,6 +125,8 @@ void EPGController::fetchDataUK()
                             QStringLiteral("-days") };
     if (days.isValid())
         arguments << days.toString();
+    // The converter's day files and the reload's marks on them: one writer.
+    DataFolderLock writing;
     QProcess converter;
     if (!run(converter, kPerl, arguments, QProcess::ForwardedChannels,
              [this](QProcess &p) { return finish(p, fetchStop_); })

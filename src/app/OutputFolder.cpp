@@ -1,4 +1,5 @@
 #include "app/EPGController.h"
+#include "base/DataFolderLock.h"
 #include "base/Clock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
@@ -116,6 +117,7 @@ void EPGController::loadExistingTGDs(const QDate &today)
 void EPGController::deleteCache()
 {
     systemLog(QStringLiteral("deleteCache"));
+    DataFolderLock writing;
     emptyFolder(Paths::outputFolder(), {QStringLiteral("popup.js"), QStringLiteral("xmltv2html.css"),
                                         QStringLiteral("xmltv2htmlrc")});
     const QString support = Paths::applicationSupportFolder();

@@ -1,7 +1,10 @@
 #include "app/ScriptCommands.h"
 
+#include "app/CommandLine.h"
 #include "app/EPGController.h"
 #include "base/SystemLog.h"
+#include "guide/TGDFormat.h"
+#include "ui/KeywordController.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -52,6 +55,30 @@ bool ScriptCommands::UploadGuide()
 {
     systemLog(QStringLiteral("applescript epg ul"));
     return controller_->uploadEPG();
+}
+
+QStringList ScriptCommands::MarkProgramme(
+    const QString &start, const QString &channel, bool record, int before, int after)
+{
+    if (!kwc_) {
+        if (calledFromDBus())
+            sendErrorReply(QDBusError::NotSupported, QStringLiteral("this window keeps no marks"));
+        return {};
+    }
+    QStringList lines;
+    for (const TGDEntryPtr &e : kwc_->markProgrammes(start, channel, record, before, after))
+        lines << markLine(*e);
+    // The day file shows it when the command ends.
+    kwc_->flushWrites();
+    return lines;
+}
+
+QString markLine(const TGDEntry &e)
+{
+    return e.rawStart + QLatin1Char('\t') + e.channel + QLatin1Char('\t') + e.title
+        + QLatin1Char('\t')
+        + (e.record ? tgd::formatRecordStringForListing(e.extStart, e.extStop)
+                    : QStringLiteral("N"));
 }
 
 namespace {
@@ -128,6 +155,30 @@ std::optional<int> forwardToWindow(bool download, bool upload, QTextStream &out,
             status = 1;
     }
     return status;
+}
+
+std::optional<int> forwardMarkToWindow(const MarkRequest &r, QTextStream &out, QTextStream &err)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(ScriptCommands::service))
+        return std::nullopt;
+    QDBusMessage call = QDBusMessage::createMethodCall(ScriptCommands::service,
+        ScriptCommands::path, ScriptCommands::service, QStringLiteral("MarkProgramme"));
+    call << r.start << r.channel << r.record << r.before << r.after;
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 120000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        err << "pallaro: the window did not take the mark: " << reply.errorMessage() << "\n";
+        return 2;
+    }
+    const QStringList lines = reply.arguments().constFirst().toStringList();
+    for (const QString &line : lines)
+        out << line << "\n";
+    out.flush();
+    if (lines.isEmpty()) {
+        err << "pallaro: no programme starts at " << r.start << " on " << r.channel << "\n";
+        return 1;
+    }
+    return 0;
 }
 
 #include "ScriptCommands.moc"

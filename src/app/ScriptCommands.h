@@ -1,16 +1,20 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <optional>
 
 class EPGController;
+class KeywordController;
 class QTextStream;
+struct MarkRequest;
+struct TGDEntry;
 
 // The two commands a running window answers for other programs, on the session bus:
 // service and interface "org.pallaro.Pallaro", object "/org/pallaro/Pallaro".
-class ScriptCommands : public QObject
+class ScriptCommands : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.pallaro.Pallaro")
@@ -27,19 +31,35 @@ public:
     QString registerOn(QDBusConnection bus = QDBusConnection::sessionBus());
 
     bool fetching() const;
+    // Where MarkProgramme's decisions go (the window's programmes).
+    void setKeywordController(KeywordController *kwc) { kwc_ = kwc; }
 
 public Q_SLOTS:
     // Starts a fetch and answers at once; FetchFinished tells how it ended.
     Q_SCRIPTABLE bool DownloadGuide();
     // Uploads and answers when the upload has ended: whether it succeeded.
     Q_SCRIPTABLE bool UploadGuide();
+    // The hand decision of `pallaro --mark` / `--unmark`, stored before the answer: the
+    // programmes found, one markLine each (none found: an empty list).
+    Q_SCRIPTABLE QStringList MarkProgramme(
+        const QString &start, const QString &channel, bool record, int before, int after);
 
 Q_SIGNALS:
     Q_SCRIPTABLE void FetchFinished(bool ok);
 
 private:
     EPGController *controller_;
+    KeywordController *kwc_ = nullptr;
 };
+
+// What --mark and --unmark print for a programme they decided: "rawStart<TAB>channel<TAB>
+// title<TAB>record field".
+QString markLine(const TGDEntry &entry);
+
+// --mark / --unmark: hands the decision to the window that holds the service. Answers the
+// exit status (0 found, 1 none, 2 the window failed), or nothing when no window is there.
+std::optional<int> forwardMarkToWindow(const MarkRequest &request, QTextStream &out,
+                                       QTextStream &err);
 
 // `pallaro --download` / `--upload` without --headless: hands the commands to the window
 // that holds the service, waiting for the fetch to finish before asking for the upload.

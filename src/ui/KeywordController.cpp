@@ -1,6 +1,7 @@
 #include "ui/KeywordController.h"
 
 #include "base/Clock.h"
+#include "base/DataFolderLock.h"
 #include "base/Paths.h"
 #include "base/SystemLog.h"
 #include "ui/KeywordFile.h"
@@ -53,7 +54,7 @@ KeywordController::~KeywordController()
     if (keywordWriter_.joinable())
         keywordWriter_.join();
     // A change still waiting for the settle delay is stored before the rules go away.
-    flushKeywordFile();
+    flushWrites();
 }
 
 void KeywordController::awakeFromNib(int delayMs)
@@ -84,6 +85,15 @@ void KeywordController::loadRules()
     // Said where the user looks: the next store would otherwise seem to lose the rules.
     if (!setAside.isEmpty())
         report(setAside);
+    // Before anything replaces the day files (a fetch), the marks they hold that no rule
+    // explains become hand decisions.
+    if (!decisions_.exists()) {
+        DataFolderLock lock;
+        beginExclusive();
+        loadDecisionsLocked();
+        storeLocked();
+        endExclusive();
+    }
 }
 
 void KeywordController::setSeqs(const std::optional<KeywordRules> &seqs)
@@ -94,6 +104,8 @@ void KeywordController::setSeqs(const std::optional<KeywordRules> &seqs)
         if (!seqs || *seqs != seqs_)
             seqs_ = seqs ? *seqs : KeywordRules {};
     }
+    if (!all_.empty())
+        rerunRulesLocked();
     redisplayRules();
     endExclusive();
 }
@@ -150,18 +162,19 @@ void KeywordController::endExclusive()
     }
 }
 
-void KeywordController::submit(std::function<void()> op)
+bool KeywordController::submit(std::function<void()> op)
 {
     {
         QMutexLocker lock(&stateMutex_);
         if (busy_ && owner_ != std::this_thread::get_id()) {
             pending_.push_back(std::move(op));
-            return;
+            return true;
         }
     }
     beginExclusive();
     op();
     endExclusive();
+    return false;
 }
 
 void KeywordController::drainPending()
@@ -215,11 +228,58 @@ void KeywordController::editEntry(const TGDEntryPtr &entry, std::function<void(T
     submit([this, entry, change = std::move(change)] {
         // A programme re-read since the edit was asked for gets it on its new record; one
         // shown from the rule file's stored matches gets it on the loaded programme.
-        if (const TGDEntryPtr target = currentEntry(entry))
-            change(*target);
-        else
-            change(*entry);
+        TGDEntryPtr target = currentEntry(entry);
+        if (!target)
+            target = entry;
+        const HandDecision before { target->record, target->extStart.value_or(0),
+            target->extStop.value_or(0), {} };
+        change(*target);
+        const HandDecision after { target->record, target->extStart.value_or(0),
+            target->extStop.value_or(0), {} };
+        if (!before.sameAs(after))
+            noteHandEditLocked(*target);
     });
+}
+
+void KeywordController::noteHandEditLocked(const TGDEntry &e)
+{
+    const HandDecision mine { e.record, e.extStart.value_or(0), e.extStop.value_or(0), e.title };
+    const auto rule = ruleMarks_.find(&e);
+    const HandDecision rules = rule != ruleMarks_.end() ? rule->second : HandDecision {};
+    decisions_.set(e.channel, e.rawStart,
+        mine.sameAs(rules) ? std::nullopt : std::optional<HandDecision>(mine));
+    dirtyDays_.insert(e.fileNameDataIsFrom);
+    scheduleStore(editStoreDelayMs_);
+}
+
+TGDEntryList KeywordController::markProgrammes(
+    const QString &rawStart, const QString &channel, bool record, int extStart, int extStop)
+{
+    TGDEntryList found;
+    submit([&] {
+        if (all_.empty()) {
+            loadInDataLocked();
+            sortDataLocked();
+            loadDecisionsLocked();
+            rerunRulesLocked();
+        }
+        for (const TGDEntryPtr &e : all_) {
+            if (e->rawStart != rawStart
+                || (e->channel.compare(channel, Qt::CaseInsensitive) != 0
+                    && e->dispChannelString.compare(channel, Qt::CaseInsensitive) != 0))
+                continue;
+            found.push_back(e);
+            e->record = record;
+            if (record) {
+                e->extStart = extStart;
+                e->extStop = extStop;
+            }
+            noteHandEditLocked(*e);
+        }
+    });
+    // Queued behind a running cycle, the answer comes when the cycle has carried it out.
+    waitForIdle();
+    return found;
 }
 
 void KeywordController::editRule(
@@ -235,6 +295,8 @@ void KeywordController::editRule(
         const auto it = std::find(seqs_.begin(), seqs_.end(), rule);
         if (it != seqs_.end() && updateMatchesLocked(int(it - seqs_.begin())))
             scheduleKeywordFile();
+        else
+            applyMarksLocked(); // auto-record off on a rule without keywords, say
         redisplayRules();
     });
 }
@@ -260,24 +322,33 @@ void KeywordController::appendRule(const KeywordRulePtr &rule)
 
 void KeywordController::removeRules(const KeywordRules &rules)
 {
-    submit([this, rules] {
+    const bool queued = submit([this, rules] {
         {
             QMutexLocker lock(&listMutex_);
             seqs_.erase(std::remove_if(seqs_.begin(), seqs_.end(),
                             [&](const KeywordRulePtr &r) { return containsRule(rules, r); }),
                 seqs_.end());
         }
-        writeKeywordFile();
+        // The deleted rules' marks go with them.
+        applyMarksLocked();
+        keywordDirty_ = true;
         redisplayRules();
     });
+    // Behind a cycle, the cycle stores it; otherwise it is stored at once.
+    if (!queued)
+        flushWrites();
 }
 
 void KeywordController::dropRules(const KeywordRules &copies, int row, const KeywordRules &moved)
 {
     submit([this, copies, row, moved] {
         if (auto order = insertRules(seqs_, copies, row, moved)) {
-            QMutexLocker lock(&listMutex_);
-            seqs_ = std::move(*order);
+            {
+                QMutexLocker lock(&listMutex_);
+                seqs_ = std::move(*order);
+            }
+            // The later rule's extensions win; the dropped copies match afresh.
+            rerunRulesLocked();
         }
         redisplayRules();
     });
@@ -309,15 +380,36 @@ void KeywordController::setKeywordFileDelay(int ms)
     keywordFileDelayMs_ = ms;
 }
 
+void KeywordController::setEditStoreDelay(int ms)
+{
+    std::lock_guard lock(writerMutex_);
+    editStoreDelayMs_ = ms;
+}
+
 void KeywordController::scheduleKeywordFile()
 {
     keywordDirty_ = true;
+    int delay;
+    {
+        std::lock_guard lock(writerMutex_);
+        delay = keywordFileDelayMs_;
+    }
+    scheduleStore(delay);
+}
+
+void KeywordController::scheduleStore(int delayMs)
+{
     {
         std::lock_guard lock(writerMutex_);
         if (writerStop_)
             return; // the destructor stores it
-        writeDue_ = std::chrono::steady_clock::now()
-            + std::chrono::milliseconds(keywordFileDelayMs_);
+        const auto now = std::chrono::steady_clock::now();
+        if (!writeRequested_)
+            firstAsked_ = now;
+        // Each new change moves the deadline, but edits never wait longer than twice the
+        // delay: a steady run of ticks still reaches the disk.
+        writeDue_ = std::min(now + std::chrono::milliseconds(delayMs),
+            firstAsked_ + std::chrono::milliseconds(2 * std::max(delayMs, editStoreDelayMs_)));
         writeRequested_ = true;
         if (!keywordWriter_.joinable())
             keywordWriter_ = std::thread([this] { keywordWriterLoop(); });
@@ -339,17 +431,49 @@ void KeywordController::keywordWriterLoop()
         }
         writeRequested_ = false;
         lock.unlock();
-        flushKeywordFile();
+        flushWrites();
+        // A day another program replaced is read again, with the rules and the hand
+        // decisions on it, so that an edit made here still reaches it.
+        beginExclusive();
+        const bool stale = std::exchange(staleDays_, false);
+        endExclusive();
+        if (stale)
+            runReloadCycle(QStringLiteral("NoSave"));
         lock.lock();
     }
 }
 
-void KeywordController::flushKeywordFile()
+void KeywordController::flushWrites()
 {
+    // A program that only read (--now-on) takes no lock and leaves no trace.
     beginExclusive();
+    const bool pending = keywordDirty_ || decisions_.hasUnsavedChanges() || !dirtyDays_.isEmpty();
+    endExclusive();
+    if (!pending)
+        return;
+    DataFolderLock lock;
+    beginExclusive();
+    storeLocked();
+    endExclusive();
+}
+
+bool KeywordController::storeLocked()
+{
+    bool ok = true;
     if (keywordDirty_)
         writeKeywordFile();
-    endExclusive();
+    if (decisions_.hasUnsavedChanges()) {
+        QString why;
+        if (!decisions_.save(today_(), &why)) {
+            report(QStringLiteral("The hand marks could not be stored: ") + why);
+            ok = false;
+        }
+    }
+    if (!dirtyDays_.isEmpty()) {
+        const QSet<QString> days = std::exchange(dirtyDays_, {});
+        ok = writeOutDataLocked(&days) && ok;
+    }
+    return ok;
 }
 
 void KeywordController::writeKeywordFile()
@@ -370,6 +494,7 @@ void KeywordController::reloadData(const QString &mode)
 
 bool KeywordController::runReloadCycle(const QString &mode)
 {
+    DataFolderLock folderLock;
     beginExclusive();
     bool ok = true;
     ui_.run([this] {
@@ -380,16 +505,21 @@ bool KeywordController::runReloadCycle(const QString &mode)
         ok = writeOutDataLocked() && ok;
     ok = loadInDataLocked() && ok;
     sortDataLocked();
-    // Edits asked for while the files were read land on the fresh programmes now, so the
-    // rules and the write-out below see them.
-    drainPending();
+    loadDecisionsLocked();
     // Each rule's run would store the rule file; storing it once after the last run
     // leaves the same file.
     bool anyRun = false;
     for (size_t i = 0; i < seqs_.size(); ++i)
-        anyRun = updateMatchesLocked(int(i)) || anyRun;
-    if (anyRun || keywordDirty_)
-        writeKeywordFile();
+        anyRun = runRuleLocked(int(i)) || anyRun;
+    applyMarksLocked();
+    // Edits asked for while the files were read land on the fresh programmes now, so the
+    // write-out below sees them.
+    drainPending();
+    if (anyRun)
+        keywordDirty_ = true;
+    // Every day is written below.
+    dirtyDays_.clear();
+    ok = storeLocked() && ok;
     ui_.run([this] {
         if (views_)
             views_->reloadRuleTable();

@@ -3,6 +3,7 @@
 #include "ui/KeywordStore.h"
 #include "base/UiQueue.h"
 #include "guide/TGDEntry.h"
+#include "ui/HandDecisions.h"
 #include "ui/KeywordRule.h"
 #include "ui/RuleTableLink.h"
 
@@ -19,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 class SourceListController;
@@ -43,6 +45,15 @@ public:
 // not freeze the window). Queued edits are carried out before the running cycle ends; a
 // record edit aimed at a programme the cycle has since re-read lands on the re-read copy
 // (same day, channel, start and title). View changes go to the UI thread in order.
+//
+// Marks have a source. A rule with auto-record marks its matches, recomputed from the
+// current rules whenever the programmes or the rules change; a hand decision (a tick, an
+// untick, an extension change, --mark) wins over the rules and is kept in HandDecisions,
+// so a fetch of the same programme finds it again. A hand edit that leaves a programme as
+// the rules alone would have it is no decision: the programme follows the rules again.
+//
+// Every write (a cycle, a write-out, the prompt store of edits) holds the DataFolderLock,
+// taken before the exclusive section; edits themselves never write.
 class KeywordController : public QObject, public KeywordStore, public RuleListEditor
 {
     Q_OBJECT
@@ -82,6 +93,15 @@ public:
 
     // One match run for the rule at `index`; queued while a cycle runs.
     void updateMatches(int index);
+
+    // The hand decision for the programmes starting at `rawStart` ("YYYY-MM-DD HH:MM") on
+    // `channel` (the channel key, or the shown name in any case): mark with these
+    // extensions, or (no extensions) do not record. Reads the day files first when none
+    // are loaded. Answers the programmes it found; stored promptly.
+    TGDEntryList markProgrammes(const QString &rawStart, const QString &channel, bool record,
+        int extStart = 0, int extStop = 0);
+    // The decisions file.
+    QString handDecisionsPath() const { return decisions_.path(); }
     // Reads the current day files into the full list; sorts it by channel, then start.
     // Answers whether every day file could be read.
     bool loadInData();
@@ -108,10 +128,14 @@ public:
     std::vector<std::pair<KeywordRulePtr, KeywordRule>> ruleSnapshot() const override;
 
     // The rule file is stored this long after the last change asks for it, off the
-    // asking thread; writeOutData, flushKeywordFile and destruction store it at once.
+    // asking thread; writeOutData, flushWrites and destruction store it at once.
     void setKeywordFileDelay(int ms);
-    // Stores the rule file now when a change is waiting to be stored.
-    void flushKeywordFile();
+    // Edits of marks (and the days they change) are stored this long after the last one,
+    // and never later than twice that after the first one waiting.
+    void setEditStoreDelay(int ms);
+    // Stores now whatever waits to be stored: the rule file, the hand decisions, the days
+    // whose marks changed. Takes the data-folder lock.
+    void flushWrites();
 
     QString currentOutputFolder() const { return currentOutputFolder_; }
 
@@ -126,19 +150,38 @@ private:
     // for the thread that holds it.
     void beginExclusive();
     void endExclusive();
-    void submit(std::function<void()> op);
+    // Answers true when the operation had to wait behind a running cycle.
+    bool submit(std::function<void()> op);
     void drainPending();
 
     bool loadInDataLocked();
     // One line where the user looks: the StatusLog, or the system log without one.
     void report(const QString &line);
     void sortDataLocked();
-    bool writeOutDataLocked();
-    // Answers whether the rule had keywords (so the rule file is to be written).
+    // Writes the loaded days back (only those in `only`, when given).
+    bool writeOutDataLocked(const QSet<QString> *only = nullptr);
+    // Answers whether the rule had keywords (so the rule file is to be written). Shows
+    // the matches in the programme table and recomputes every mark.
     bool updateMatchesLocked(int index);
+    // A rule's match list from the full list, without marking; false without keywords.
+    bool runRuleLocked(int index);
+    // Every mark from the current rules' matches, then the hand decisions on top; the days
+    // whose record fields changed wait to be stored.
+    void applyMarksLocked();
+    // Every rule's match run on the full list, then applyMarksLocked.
+    void rerunRulesLocked();
+    // Reads the decisions file (once: adopting the marks the day files hold that no rule
+    // explains when there is none yet; later: picking up other programs' changes).
+    void loadDecisionsLocked();
+    // The hand decision `e` now stands for, or none when it is as the rules would have it.
+    void noteHandEditLocked(const TGDEntry &e);
+    // The stores a writer does, with the lock held and in the exclusive section.
+    bool storeLocked();
     void writeKeywordFile();
-    // Asks for the rule file to be stored after the settle delay (in the exclusive section).
+    // Asks for the rule file / the edits to be stored after the settle delay (in the
+    // exclusive section).
     void scheduleKeywordFile();
+    void scheduleStore(int delayMs);
     void keywordWriterLoop();
     void redisplayRules();
     const Folded &folded(size_t i);
@@ -158,12 +201,22 @@ private:
     TGDEntryList all_;
 
     // Owned by the exclusive section.
-    QSet<QString> loadedDays_;
+    // The days read by the last load, with a hash of each file as this program last read
+    // or wrote it: a file another program has replaced since is not overwritten.
+    QHash<QString, size_t> loadedDays_;
+    // A write-out left such a day alone: the writer thread reloads after its store.
+    bool staleDays_ = false;
     std::vector<Folded> folded_;
     quint64 generation_ = 0;
     quint64 indexedGeneration_ = ~quint64(0);
     std::unordered_set<const TGDEntry *> currentSet_;
     QHash<QString, TGDEntryPtr> byIdentity_;
+    HandDecisions decisions_ { HandDecisions::defaultPath() };
+    bool decisionsLoaded_ = false;
+    // What the rules alone make of each marked programme.
+    std::unordered_map<const TGDEntry *, HandDecision> ruleMarks_;
+    // Days whose marks changed since they were last written.
+    QSet<QString> dirtyDays_;
 
     QMutex stateMutex_;
     QWaitCondition idle_;
@@ -181,8 +234,10 @@ private:
     std::mutex writerMutex_;
     std::condition_variable writerWake_;
     std::chrono::steady_clock::time_point writeDue_;
+    std::chrono::steady_clock::time_point firstAsked_;
     bool writeRequested_ = false;
     bool writerStop_ = false;
     int keywordFileDelayMs_ = 400;
+    int editStoreDelayMs_ = 1000;
     std::thread keywordWriter_;
 };

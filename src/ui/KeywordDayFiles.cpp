@@ -1,5 +1,6 @@
 #include "ui/KeywordController.h"
 
+#include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/StatusLog.h"
@@ -60,7 +61,7 @@ bool KeywordController::loadInDataLocked()
             // Writing back a file without one programme line would empty it: what the
             // reader could not understand is left as it is.
             if (count > 0 || bytes.isEmpty())
-                loadedDays_.insert(day);
+                loadedDays_.insert(day, qHash(bytes));
             else
                 report(relative + QStringLiteral(" holds no programme line; left as it is."));
             if (table_) {
@@ -136,17 +137,17 @@ void KeywordController::writeOutData()
 
 bool KeywordController::writeOutDataChecked()
 {
+    DataFolderLock lock;
     beginExclusive();
-    const bool ok = writeOutDataLocked();
-    // Everything in memory reaches the disk here, the rule file included: the upload and
-    // the exit call this.
-    if (keywordDirty_)
-        writeKeywordFile();
+    // Everything in memory reaches the disk here, the rule file and the hand decisions
+    // included: the upload and the exit call this.
+    bool ok = storeLocked();
+    ok = writeOutDataLocked() && ok;
     endExclusive();
     return ok;
 }
 
-bool KeywordController::writeOutDataLocked()
+bool KeywordController::writeOutDataLocked(const QSet<QString> *only)
 {
     if (table_)
         table_->setFileList(all_);
@@ -155,6 +156,8 @@ bool KeywordController::writeOutDataLocked()
     QHash<QString, TGDEntryList> byDay;
     for (const TGDEntryPtr &e : all_)
         byDay[e->fileNameDataIsFrom].push_back(e);
+    if (!only)
+        dirtyDays_.clear();
     const QString folder = outputPath();
     bool ok = true;
     for (const GuideDayRowPtr &row : slc_->fileList()) {
@@ -164,14 +167,29 @@ bool KeywordController::writeOutDataLocked()
         const QString day = flipName(date.toString());
         // Only days read by the last load: before the first load, or for a file written
         // since, there is nothing in memory that could replace the file's content.
-        if (!loadedDays_.contains(day))
+        if (!loadedDays_.contains(day) || (only && !only->contains(day)))
             continue;
         const QString path = folder + QLatin1Char('/') + day + QStringLiteral(".tgd");
-        if (!QFileInfo(path).isFile())
+        QFile current(path);
+        if (!QFileInfo(path).isFile() || !current.open(QIODevice::ReadOnly))
             continue;
+        // Another program (a fetch, a conversion) wrote the day since it was read: what
+        // this program holds of it is out of date; the writer thread reads it again.
+        if (qHash(current.readAll()) != loadedDays_.value(day)) {
+            report(QStringLiteral("%1.tgd was replaced by another Pallaro program: left as it "
+                                  "is, and read again.")
+                       .arg(day));
+            staleDays_ = true;
+            continue;
+        }
+        current.close();
         // An unchanged day is not rewritten: the write at exit after a cycle is then free.
-        if (!writeChangedFile(path, TGDFile::dataToTGD(byDay.value(day)))) {
-            systemLog(QStringLiteral("error writing ") + path);
+        QString why;
+        const QByteArray bytes = TGDFile::dataToTGD(byDay.value(day));
+        if (writeChangedFile(path, bytes, &why)) {
+            loadedDays_[day] = qHash(bytes);
+        } else {
+            report(QStringLiteral("The marks of %1 could not be written: %2").arg(day, why));
             ok = false;
         }
     }

@@ -1,6 +1,7 @@
 #include "ui/KeywordController.h"
 
 #include "guide/Folding.h"
+#include "guide/TGDFormat.h"
 #include "ui/TGDPickerController.h"
 
 #include <algorithm>
@@ -38,15 +39,33 @@ void KeywordController::updateMatches(int index)
 
 bool KeywordController::updateMatchesLocked(int index)
 {
+    if (index < 0 || size_t(index) >= seqs_.size() || seqs_[size_t(index)]->keywords.isEmpty())
+        return false;
+    if (all_.empty()) {
+        loadInDataLocked();
+        sortDataLocked();
+        loadDecisionsLocked();
+        // The other rules' marks are on these programmes too.
+        for (size_t i = 0; i < seqs_.size(); ++i)
+            if (int(i) != index)
+                runRuleLocked(int(i));
+    }
+    runRuleLocked(index);
+    applyMarksLocked();
+    if (table_) {
+        table_->setFileList(*seqs_[size_t(index)]->matches);
+        table_->reloadTable();
+    }
+    return true;
+}
+
+bool KeywordController::runRuleLocked(int index)
+{
     if (index < 0 || size_t(index) >= seqs_.size())
         return false;
     const KeywordRulePtr rule = seqs_[size_t(index)];
     if (rule->keywords.isEmpty())
         return false;
-    if (all_.empty()) {
-        loadInDataLocked();
-        sortDataLocked();
-    }
 
     auto fourFields = [this](size_t i, const QString &term) {
         if (term.isEmpty())
@@ -127,15 +146,98 @@ bool KeywordController::updateMatchesLocked(int index)
     {
         QMutexLocker lock(&listMutex_);
         rule->numberMatches = int(matches.size());
-        rule->matches = matches;
-    }
-    if (rule->autoRecord.value_or(false))
-        setRecord(true, matches, rule->padStart, rule->padEnd);
-    if (table_) {
-        table_->setFileList(std::move(matches));
-        table_->reloadTable();
+        rule->matches = std::move(matches);
     }
     return true;
+}
+
+namespace
+{
+QString recordField(const TGDEntry &e)
+{
+    return e.record ? tgd::formatRecordStringForListing(e.extStart, e.extStop)
+                    : QStringLiteral("N");
+}
+} // namespace
+
+void KeywordController::rerunRulesLocked()
+{
+    // Rules that come from elsewhere (the file, a drag) hold copies of programmes, which
+    // no mark reaches.
+    for (size_t i = 0; i < seqs_.size(); ++i)
+        runRuleLocked(int(i));
+    applyMarksLocked();
+}
+
+void KeywordController::applyMarksLocked()
+{
+    std::vector<QString> before;
+    before.reserve(all_.size());
+    for (const TGDEntryPtr &e : all_) {
+        before.push_back(recordField(*e));
+        e->record = false;
+    }
+    ruleMarks_.clear();
+    for (const KeywordRulePtr &rule : seqs_) {
+        if (!rule->autoRecord.value_or(false) || !rule->matches)
+            continue;
+        // Later rules in table order win, as their extensions overwrite.
+        setRecord(true, *rule->matches, rule->padStart, rule->padEnd);
+        for (const TGDEntryPtr &e : *rule->matches)
+            ruleMarks_[e.get()]
+                = HandDecision { true, rule->padStart.value_or(0), rule->padEnd.value_or(0), {} };
+    }
+    for (size_t i = 0; i < all_.size(); ++i) {
+        TGDEntry &e = *all_[i];
+        if (const std::optional<HandDecision> d = decisions_.find(e.channel, e.rawStart)) {
+            e.record = d->record;
+            if (d->record) {
+                e.extStart = d->extStart;
+                e.extStop = d->extStop;
+            }
+        }
+        if (recordField(e) != before[i])
+            dirtyDays_.insert(e.fileNameDataIsFrom);
+    }
+    if (!dirtyDays_.isEmpty())
+        scheduleStore(editStoreDelayMs_);
+}
+
+void KeywordController::loadDecisionsLocked()
+{
+    QString problem;
+    const HandDecisions::Read read = decisions_.load(&problem);
+    if (!problem.isEmpty())
+        report(problem);
+    // A damaged file set aside loses nothing either: the day files still hold its marks.
+    const bool adopt = read == HandDecisions::Read::SetAside
+        || (!decisionsLoaded_ && read == HandDecisions::Read::Missing);
+    decisionsLoaded_ = true;
+    if (!adopt)
+        return;
+    // No decisions yet (the first start that keeps them, or a file set aside): every mark
+    // the day files hold that the current rules do not explain was made by hand.
+    if (all_.empty()) {
+        loadInDataLocked();
+        sortDataLocked();
+    }
+    std::vector<HandDecision> onFile;
+    onFile.reserve(all_.size());
+    for (const TGDEntryPtr &e : all_)
+        onFile.push_back({ e->record, e->extStart.value_or(0), e->extStop.value_or(0), e->title });
+    rerunRulesLocked();
+    for (size_t i = 0; i < all_.size(); ++i) {
+        TGDEntry &e = *all_[i];
+        const auto rule = ruleMarks_.find(&e);
+        if (onFile[i].record && (rule == ruleMarks_.end() || !rule->second.sameAs(onFile[i]))) {
+            decisions_.set(e.channel, e.rawStart, onFile[i]);
+            e.record = true;
+            e.extStart = onFile[i].extStart;
+            e.extStop = onFile[i].extStop;
+        }
+    }
+    // Written even when empty, so that this happens once.
+    decisions_.touch();
 }
 
 void KeywordController::setRecord(bool record, const TGDEntryList &matches,

@@ -3,6 +3,7 @@
 #include "app/EPGController.h"
 #include "app/Fade.h"
 #include "app/ScriptCommands.h"
+#include "base/DataFolderLock.h"
 #include "base/StatusLog.h"
 #include "ui/KeywordController.h"
 #include "ui/GridController.h"
@@ -229,6 +230,7 @@ MainWindow::~MainWindow()
     hide();
     // A fetch worker reaches into the controllers and views below: it ends first.
     controller_->stopFetch();
+    DataFolderLock::setReporter({});
     delete intro_;
     // The controller outlives the window's children only until here: no more redisplays.
     kwc_->setViews(nullptr);
@@ -297,9 +299,14 @@ void MainWindow::awakeFromNib()
     setPalette(palette);
     setAutoFillBackground(true);
     controller_->awakeFromNib();
+    // A write that waits for another Pallaro program says so where the user looks.
+    DataFolderLock::setReporter([log = log_](const QString &line) {
+        log->printStatus(line + QLatin1Char('\n'));
+    });
     kwc_->awakeFromNib();
     nowOn_->awakeFromNib();
     commands_ = std::make_unique<ScriptCommands>(controller_.get());
+    commands_->setKeywordController(kwc_);
     if (const QString why = commands_->registerOn(); !why.isEmpty())
         log_->printStatus(why + QLatin1Char('\n'));
     modeList_->setCurrentRow(0);

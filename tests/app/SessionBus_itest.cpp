@@ -17,34 +17,6 @@
 namespace
 {
 
-struct Ran {
-    int status = -1;
-    QString out, err;
-};
-
-// Runs a program to its end while this process goes on answering on the bus.
-Ran runServing(const QString &program, const QStringList &arguments)
-{
-    QProcess p;
-    useFixedClock(p);
-    p.start(program, arguments);
-    EXPECT_TRUE(p.waitForStarted());
-    QElapsedTimer t;
-    t.start();
-    while (p.state() != QProcess::NotRunning && t.elapsed() < 120000)
-        processFor(20);
-    Ran r;
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
 class SessionBus : public AppFixture, public ::testing::Test
 {
 protected:

@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
+#include "support/FixedClock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -129,4 +130,26 @@ QByteArray guideMovedTo(const QString &path, const QDate &from, const QDate &to)
         at = m.capturedEnd(2);
     }
     return (moved + text.mid(at)).toUtf8();
+}
+
+Ran runServing(const QString &program, const QStringList &arguments)
+{
+    QProcess p;
+    useFixedClock(p);
+    p.start(program, arguments);
+    EXPECT_TRUE(p.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 120000)
+        processFor(20);
+    Ran r;
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
 }

@@ -86,3 +86,12 @@ QByteArray guideMovedTo(const QString &path, const QDate &from, const QDate &to)
 
 // Runs the event loop for `ms` milliseconds.
 void processFor(int ms);
+
+// How a program run by runServing ended (status -1: it crashed or was stopped).
+struct Ran {
+    int status = -1;
+    QString out, err;
+};
+// Runs a program to its end (at most two minutes) while this process goes on answering
+// on the bus.
+Ran runServing(const QString &program, const QStringList &arguments);

@@ -130,13 +130,13 @@ TEST_F(KeywordTest, ARuleWithoutKeywordsIsNeverRunNorStored)
     kwc->updateMatches(0);
     kwc->updateMatches(1); // no such rule
     kwc->editRule(nullptr, [](KeywordRule &) { FAIL(); });
-    kwc->flushKeywordFile();
+    kwc->flushWrites();
     EXPECT_FALSE(blank->matches);
     EXPECT_FALSE(QFileInfo::exists(kwc->keywordFilePath()));
 
     blank->keywords = QStringList { "" };
     kwc->updateMatches(0);
-    kwc->flushKeywordFile();
+    kwc->flushWrites();
     const auto stored = KeywordFile::read(kwc->keywordFilePath());
     ASSERT_TRUE(stored && stored->size() == 1u);
     EXPECT_TRUE(stored->front()->matches && stored->front()->matches->empty());
