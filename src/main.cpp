@@ -61,13 +61,16 @@ int main(int argc, char *argv[])
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // Ended by the session (a logout, a shutdown) as by Quit: the marks reach the disk. Set
+    // before the window starts, and queued, so that a signal during start-up is not lost.
+    quitOnTerminationSignals([] {
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
     MainWindow window;
     window.show();
     window.awakeFromNib();
     QObject::connect(&app, &QCoreApplication::aboutToQuit,
                      [&window] { window.controller()->applicationWillTerminate(); });
-    // Ended by the session (a logout, a shutdown) as by Quit: the marks reach the disk.
-    quitOnTerminationSignals([] { QCoreApplication::quit(); });
     return app.exec();
 #elif defined(PALLARO_WINDOW_PROGRAM)
     // The window is a program of its own beside this one, so that command-line runs load

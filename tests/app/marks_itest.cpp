@@ -2,6 +2,7 @@
 #include "base/Clock.h"
 #include "base/Paths.h"
 #include "support/AppFixture.h"
+#include "support/FixedClock.h"
 
 #include <QDir>
 #include <QProcess>
@@ -104,6 +105,8 @@ TEST(DataFolderWriters, AReloadRacingAConversionLosesNoMark)
     for (int run = 0; run < 8; ++run) {
         SCOPED_TRACE(run);
         QProcess reload, convert;
+        useFixedClock(reload);
+        useFixedClock(convert);
         reload.start(pallaro, { "--headless", "--reload" });
         convert.start(pallaro, { "--convert", guide, output });
         ASSERT_TRUE(reload.waitForFinished(120000) && convert.waitForFinished(120000));
