@@ -68,7 +68,7 @@ enum class Answer { Archive, Html, Stall };
 struct Hostile {
     const char *name;
     Answer answer;
-    QStringList members; // make_archive.py specs; "GUIDE" stands for the sample guide's archive
+    QStringList members; // make_archive.py KIND:NAME[:VALUE]; "GUIDE" stands for the sample guide's archive
     bool older; // a good archive of an earlier fetch is in the output folder
     bool succeeds;
     bool replacesArchive; // the served archive becomes kR.zip
@@ -90,13 +90,13 @@ protected:
 
     void makeArchive(const QString &zip, const QStringList &members)
     {
-        QStringList specs;
-        for (QString spec : members)
-            specs << spec.replace("GUIDE", sample.path() + "/myxmltv/xmltvSydney.zip")
+        QStringList described;
+        for (QString member : members)
+            described << member.replace("GUIDE", sample.path() + "/myxmltv/xmltvSydney.zip")
                          .replace("OUTSIDE", outside());
         QProcess p;
         p.start("/usr/bin/python3",
-            QStringList { PALLARO_SOURCE_DIR "/tests/data/app/make_archive.py", zip } + specs);
+            QStringList { PALLARO_SOURCE_DIR "/tests/data/app/make_archive.py", zip } + described);
         ASSERT_TRUE(p.waitForFinished(120000));
         ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     }

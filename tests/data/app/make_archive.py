@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Writes a zip archive member by member, the hostile kinds included, for the fetch tests.
 
-    make_archive.py OUT.zip SPEC...
+    make_archive.py OUT.zip MEMBER...
 
-Each SPEC is KIND:NAME[:VALUE], the name stored exactly as given:
+Each MEMBER is KIND:NAME[:VALUE], the name stored exactly as given:
     guide:NAME:ZIP   the "xmltv.xml" member of another archive
     text:NAME:TEXT   a regular file holding TEXT
     link:NAME:TARGET a symbolic link to TARGET
@@ -24,8 +24,8 @@ def info(name, mode):
 
 def main():
     with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, allowZip64=True) as z:
-        for spec in sys.argv[2:]:
-            kind, name, value = (spec.split(":", 2) + [""])[:3]
+        for member in sys.argv[2:]:
+            kind, name, value = (member.split(":", 2) + [""])[:3]
             if kind == "guide":
                 with zipfile.ZipFile(value) as source:
                     z.writestr(info(name, 0o100644), source.read("xmltv.xml"))
