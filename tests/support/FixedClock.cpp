@@ -37,10 +37,10 @@ QStringList fixedClockEnvironment()
     };
 }
 
-void useFixedClock(QProcess &process)
+void useFixedClock(QProcess &process, const QStringList &extra)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &assignment : fixedClockEnvironment()) {
+    for (const QString &assignment : fixedClockEnvironment() + extra) {
         const qsizetype eq = assignment.indexOf('=');
         env.insert(assignment.left(eq), assignment.mid(eq + 1));
     }

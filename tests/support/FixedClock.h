@@ -32,5 +32,6 @@ private:
 // itself. This process's own environment is left alone: under the faketime command its
 // libfaketime re-reads it, and its clock would jump.
 QStringList fixedClockEnvironment();
-// The same, set on a process about to start (on top of this process's environment).
-void useFixedClock(QProcess &process);
+// The same, set on a process about to start on top of this process's environment, with
+// `extra` ("NAME=value") last.
+void useFixedClock(QProcess &process, const QStringList &extra = {});

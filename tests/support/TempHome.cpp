@@ -83,12 +83,7 @@ int runPallaro(const QStringList &arguments, const QStringList &environment, QSt
                QString *err, int timeoutMs)
 {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &assignment : fixedClockEnvironment() + environment) {
-        const qsizetype eq = assignment.indexOf('=');
-        env.insert(assignment.left(eq), assignment.mid(eq + 1));
-    }
-    p.setProcessEnvironment(env);
+    useFixedClock(p, environment);
     p.start(qEnvironmentVariable("PALLARO_EXECUTABLE"), arguments);
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();

@@ -47,7 +47,7 @@ private:
 bool writeFile(const QString &path, const QByteArray &contents);
 QByteArray readFile(const QString &path);
 
-// Runs the built pallaro executable, its clock at this process's (fixedClockEnvironment),
+// Runs the built pallaro executable, its clock at this process's (useFixedClock),
 // with arguments and environment additions; answers the exit status and fills stdout/stderr.
 int runPallaro(const QStringList &arguments, const QStringList &environment, QString *out,
                QString *err = nullptr, int timeoutMs = 60000);
