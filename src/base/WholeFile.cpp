@@ -11,7 +11,7 @@ namespace
 {
 
 // The umask without changing it: umask(2) would, for a moment, for every thread.
-mode_t currentUmask()
+mode_t readUmask()
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {
@@ -20,6 +20,14 @@ mode_t currentUmask()
                 return mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
     }
     return 022;
+}
+
+// Read once: Pallaro never changes its umask, and every day file of a write-out would
+// otherwise read /proc again.
+mode_t currentUmask()
+{
+    static const mode_t mask = readUmask();
+    return mask;
 }
 
 bool writeAll(int fd, const char *data, qsizetype size)
