@@ -1,6 +1,6 @@
 #include "app/EPGController.h"
-#include "base/DataFolderLock.h"
 #include "base/Clock.h"
+#include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
 #include "base/SystemLog.h"
