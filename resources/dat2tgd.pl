@@ -14,7 +14,8 @@
 # Times follow the application's own XMLTV import: a start written with a non-zero offset
 # keeps its wall-clock time; one in UTC (+0000 or no offset) is shown in this machine's
 # local time at that instant. Files of days without programmes are left alone; each day
-# file is replaced whole, through a temporary file in the same folder.
+# file is replaced whole, through a temporary file in the same folder, and only once every
+# day's file was written.
 #
 # Core Perl modules only.
 
@@ -132,16 +133,27 @@ sub tgd_line {
         $p->{title}, "$p->{sub} [$p->{category}]", $p->{desc}, $p->{rating}, 'N') . "\n";
 }
 
-sub write_day {
+# Writes a day's file beside its place; put_in_place() moves it there. Every day is written
+# before any is moved, so a full disk leaves the old days as they were, not a mix of two
+# guides.
+sub stage_day {
     my ($folder, $day, $content) = @_;
     my $tmp = eval { File::Temp->new(DIR => $folder, TEMPLATE => ".dat2tgd-XXXXXX", UNLINK => 1) }
         or fail("$folder: cannot write there: $@");
     binmode($tmp, ':raw');
     print $tmp $content or fail("$folder/$day.tgd: $!");
+    $tmp->flush or fail("$folder/$day.tgd: $!");
+    $tmp->sync or fail("$folder/$day.tgd: $!");
     close($tmp) or fail("$folder/$day.tgd: $!");
     my $umask = umask;
     chmod(0666 & ~$umask, $tmp->filename);
-    rename($tmp->filename, "$folder/$day.tgd") or fail("$folder/$day.tgd: $!");
+    return [$tmp, "$folder/$day.tgd"];
+}
+
+sub put_in_place {
+    my ($staged) = @_;
+    my ($tmp, $path) = @$staged;
+    rename($tmp->filename, $path) or fail("$path: $!");
     $tmp->unlink_on_destroy(0);
 }
 
@@ -186,7 +198,8 @@ sub main {
 
     mkdir('output') unless -d 'output';
     -d 'output' or fail("output: $!");
-    write_day('output', $_, $content{$_}) for sort keys %content;
+    my @staged = map { stage_day('output', $_, $content{$_}) } sort keys %content;
+    put_in_place($_) for @staged;
     return 0;
 }
 

@@ -135,7 +135,8 @@ private:
     void setButtonsForFetch(bool running);
     void endFetch(bool succeeded);
     // A fetch's end: the day files on disk into the list, the programmes reloaded, a beep.
-    void rescanAndReload();
+    // Answers false when the marks could not be written back to a day file.
+    bool rescanAndReload();
     // Start-up: removes what writers killed mid-write left in the output folder.
     void removeInterruptedWrites();
 

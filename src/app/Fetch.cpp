@@ -140,6 +140,9 @@ void EPGController::setButtonsForFetch(bool running)
 
 void EPGController::endFetch(bool succeeded)
 {
+    // The list shows the days on disk again, not the placeholder row of the failed fetch.
+    if (!succeeded)
+        loadExistingTGDs();
     fetchRunning_ = false;
     ui_.run([this, succeeded] {
         setButtonsForFetch(false);
@@ -147,15 +150,15 @@ void EPGController::endFetch(bool succeeded)
     });
 }
 
-void EPGController::rescanAndReload()
+bool EPGController::rescanAndReload()
 {
     loadExistingTGDs();
-    if (kwc_)
-        kwc_->reloadData(QStringLiteral("NoSave"));
+    const bool written = !kwc_ || kwc_->reloadData(QStringLiteral("NoSave"));
     ui_.run([this] {
         if (beep_)
             beep_();
     });
+    return written;
 }
 
 void EPGController::fetchEPG()
@@ -241,8 +244,12 @@ void EPGController::fetchDataKR()
         QString writeError;
         if (!guide.isEmpty() && !writeWholeFile(archive, *body, &writeError))
             systemLog(QStringLiteral("Could not write ") + writeError);
+        // A failure naming the folder it was unpacked into is this machine's, not the answer's.
         if (guide.isEmpty())
-            reason = QStringLiteral("The provider's answer holds no guide: ") + why;
+            reason = (why.startsWith(unpacked.path())
+                             ? QStringLiteral("The guide could not be unpacked: ")
+                             : QStringLiteral("The provider's answer holds no guide: "))
+                + why;
     }
     progress(33);
 
@@ -282,6 +289,14 @@ void EPGController::fetchDataKR()
     printStatus(QStringLiteral("Converting to TGD format..."));
     GuideConversion conversion;
     conversion.convertToTGD(output);
+    if (!conversion.writeError().isEmpty()) {
+        systemLog(QStringLiteral("Task2 failed."));
+        printStatus(QStringLiteral(" Failed\n"));
+        printStatus(QStringLiteral("The guide was left as it was: cannot write ")
+            + conversion.writeError() + QStringLiteral("\n"));
+        endFetch(false);
+        return;
+    }
     printStatus(QStringLiteral(" Done\n"));
     progress(100);
     if (conversion.programmes() == 0)
@@ -309,7 +324,10 @@ void EPGController::fetchDataKR()
     // Pages started now would outlive the application.
     if (grid && !fetchStop_) {
         printStatus(QStringLiteral("Creating grid previews..."));
-        conversion.exportXML(output);
+        const QString unwritten = conversion.exportXML(output);
+        if (!unwritten.isEmpty())
+            printStatus(QStringLiteral("\nNo grid previews: cannot write ") + unwritten
+                + QStringLiteral("\n"));
         for (const QString &relative : walkSorted(output))
             if (extensionOf(relative) == QLatin1String("xml")
                 && relative != QLatin1String("xmltv.xml"))
@@ -317,7 +335,7 @@ void EPGController::fetchDataKR()
         startPages();
     }
 
-    rescanAndReload();
+    const bool marksWritten = rescanAndReload();
     writing.reset();
 
     if (grid) {
@@ -336,5 +354,5 @@ void EPGController::fetchDataKR()
                 gc_->loadPages();
         });
     }
-    endFetch(conversion.programmes() > 0 && conversion.dayFiles() > 0);
+    endFetch(conversion.programmes() > 0 && conversion.dayFiles() > 0 && marksWritten);
 }

@@ -101,10 +101,12 @@ void EPGController::fetchDataUK()
         systemLog(interpreter + QStringLiteral(" could not be started: ") + script.errorString());
         return false;
     };
-    auto failed = [this](const QString &task, const QString &status) {
+    auto failed = [this](const QString &task, const QString &status, const QString &why = {}) {
         if (!fetchStop_) {
             systemLog(task);
             printStatus(status);
+            if (!why.isEmpty())
+                printStatus(why + QLatin1Char('\n'));
         }
         endFetch(false);
     };
@@ -128,12 +130,15 @@ void EPGController::fetchDataUK()
     // The converter's day files and the reload's marks on them: one writer.
     DataFolderLock writing;
     QProcess converter;
-    if (!run(converter, kPerl, arguments, QProcess::ForwardedChannels,
-             [this](QProcess &p) { return finish(p, fetchStop_); })
-        || fetchStop_)
-        return failed(QStringLiteral("Task2 failed."), QStringLiteral(" Converting Failed\n"));
+    // Its error output is read, so that the StatusLog can say why it failed.
+    if (!run(converter, kPerl, arguments, QProcess::ForwardedOutputChannel,
+            [this](QProcess &p) { return finish(p, fetchStop_); })
+        || fetchStop_) {
+        const QString why = QString::fromLocal8Bit(converter.readAllStandardError()).trimmed();
+        return failed(QStringLiteral("Task2 failed."), QStringLiteral(" Converting Failed\n"),
+            why.section(QLatin1Char('\n'), -1));
+    }
 
     printStatus(QStringLiteral(" Done\n"));
-    rescanAndReload();
-    endFetch(true);
+    endFetch(rescanAndReload());
 }

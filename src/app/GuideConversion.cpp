@@ -36,12 +36,14 @@ void GuideConversion::convertToTGD(const QString &folder)
         }
     }
     d_->converter.fixData(d_->programmes);
-    dayFiles_ = d_->converter.exportTGD(d_->programmes, folder).files;
+    const ExportResult written = d_->converter.exportTGD(d_->programmes, folder);
+    dayFiles_ = written.files;
+    writeError_ = written.error;
 }
 
-void GuideConversion::exportXML(const QString &folder)
+QString GuideConversion::exportXML(const QString &folder)
 {
-    d_->converter.exportXML(d_->programmes, folder);
+    return d_->converter.exportXML(d_->programmes, folder).error;
 }
 
 int GuideConversion::programmes() const

@@ -48,12 +48,13 @@ QString EPGController::fileNameFromDateString(const QString &date)
 
 void EPGController::removeInterruptedWrites()
 {
-    // writeWholeFile and the grid command write "NAME.XXXXXX" (six letters or digits) and
-    // rename it over NAME; a kill before the rename leaves it for good, as it leaves the
-    // fetch's folder ".unpacked-XXXXXX". Only what is written here counts: the day files,
-    // their XMLTV companions and grid pages, and the archive.
+    // writeWholeFile and the grid command write "NAME.XXXXXX" (six letters or digits), the
+    // script converter ".dat2tgd-XXXXXX", and rename it over NAME; a kill before the rename
+    // leaves it for good, as it leaves the fetch's folder ".unpacked-XXXXXX". Only what is
+    // written here counts: the day files, their XMLTV companions and grid pages, and the
+    // archive.
     static const QRegularExpression leftoverFile(
-        QStringLiteral("^([0-9]{8}\\.(tgd|xml|html)|kR\\.zip)\\.[A-Za-z0-9]{6}$"));
+        QStringLiteral("^(([0-9]{8}\\.(tgd|xml|html)|kR\\.zip)\\.|\\.dat2tgd-)[A-Za-z0-9]{6}$"));
     static const QRegularExpression leftoverFolder(QStringLiteral("^\\.unpacked-[A-Za-z0-9]{6}$"));
     // One being written keeps a fresh time: it may belong to another instance at work.
     constexpr qint64 settledSeconds = 10 * 60;

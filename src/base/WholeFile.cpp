@@ -44,10 +44,10 @@ bool writeAll(int fd, const char *data, qsizetype size)
     return true;
 }
 
-} // namespace
-
-bool writeWholeFile(const QString &path, const std::function<bool(const WholeFileSink &)> &produce,
-    QString *error, int permissions)
+// Writes the content beside `path` under a name of its own and answers that name; empty
+// on failure, with nothing left behind.
+QByteArray stageWholeFile(const QString &path,
+    const std::function<bool(const WholeFileSink &)> &produce, QString *error, int permissions)
 {
     const QByteArray target = QFile::encodeName(path);
     QByteArray temp = target + ".XXXXXX";
@@ -58,14 +58,14 @@ bool writeWholeFile(const QString &path, const std::function<bool(const WholeFil
                 + (savedErrno
                         ? QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(savedErrno))
                         : QString());
-        return false;
     };
 
     // mkstemp makes the file itself (O_EXCL), so nothing planted beside it is written to.
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         savedErrno = errno;
-        return fail("cannot write beside it");
+        fail("cannot write beside it");
+        return {};
     }
     mode_t mode = 0666 & ~currentUmask();
     struct stat old {
@@ -102,14 +102,33 @@ bool writeWholeFile(const QString &path, const std::function<bool(const WholeFil
         savedErrno = errno;
         written = false;
     }
-    // rename() puts the new file in the place of whatever name stood there, a link included,
-    // so a link planted at `path` is replaced, not followed.
-    if (produced && written && ::rename(temp.constData(), target.constData()) == 0)
-        return true;
     if (produced && written)
-        savedErrno = errno;
+        return temp;
     ::unlink(temp.constData());
-    return fail(produced ? "cannot be written" : "writing was given up");
+    fail(produced ? "cannot be written" : "writing was given up");
+    return {};
+}
+
+// rename() puts the new file in the place of whatever name stood there, a link included,
+// so a link planted at `path` is replaced, not followed.
+bool putInPlace(const QByteArray &staged, const QString &path, QString *error)
+{
+    if (::rename(staged.constData(), QFile::encodeName(path).constData()) == 0)
+        return true;
+    if (error)
+        *error = path + QStringLiteral(": cannot be written: ")
+            + QString::fromLocal8Bit(std::strerror(errno));
+    ::unlink(staged.constData());
+    return false;
+}
+
+} // namespace
+
+bool writeWholeFile(const QString &path, const std::function<bool(const WholeFileSink &)> &produce,
+    QString *error, int permissions)
+{
+    const QByteArray staged = stageWholeFile(path, produce, error, permissions);
+    return !staged.isEmpty() && putInPlace(staged, path, error);
 }
 
 bool writeWholeFile(const QString &path, const QByteArray &bytes, QString *error, int permissions)
@@ -130,4 +149,30 @@ bool writeChangedFile(const QString &path, const QByteArray &bytes, QString *err
             return true;
     }
     return writeWholeFile(path, bytes, error);
+}
+
+WholeFileSet::~WholeFileSet()
+{
+    for (const auto &file : staged_)
+        ::unlink(file.second.constData());
+}
+
+bool WholeFileSet::add(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const QByteArray staged = stageWholeFile(
+        path, [&bytes](const WholeFileSink &sink) { return sink(bytes); }, error, -1);
+    if (staged.isEmpty())
+        return false;
+    staged_.emplace_back(path, staged);
+    return true;
+}
+
+bool WholeFileSet::commit(QString *error)
+{
+    // Renames need no room, so once every file is written the set goes in whole.
+    bool ok = true;
+    for (const auto &[path, staged] : staged_)
+        ok = putInPlace(staged, path, ok ? error : nullptr) && ok;
+    staged_.clear();
+    return ok;
 }

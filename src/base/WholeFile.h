@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <utility>
+#include <vector>
 
 // Replaces the file at `path` with `bytes` atomically: readers see the old content or the
 // new, never a part. A link standing at `path` is replaced, never written through. Answers
@@ -21,3 +23,23 @@ bool writeChangedFile(const QString &path, const QByteArray &bytes, QString *err
 using WholeFileSink = std::function<bool(QByteArrayView)>;
 bool writeWholeFile(const QString &path, const std::function<bool(const WholeFileSink &)> &produce,
     QString *error = nullptr, int permissions = -1);
+
+// Several files replaced together: each is written beside its place as it is added, and
+// commit() puts them all in place; a set destroyed before that leaves every old file as it
+// was. For a guide whose days must come from one source, never some old and some new.
+class WholeFileSet
+{
+public:
+    WholeFileSet() = default;
+    ~WholeFileSet();
+    WholeFileSet(const WholeFileSet &) = delete;
+    WholeFileSet &operator=(const WholeFileSet &) = delete;
+
+    // Answers false, with `error` filled, when the file could not be written beside `path`.
+    bool add(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+    // `error` names the first file that could not be put in place.
+    bool commit(QString *error = nullptr);
+
+private:
+    std::vector<std::pair<QString, QByteArray>> staged_; // place, written file
+};

@@ -19,7 +19,9 @@ inline QByteArray dayKey(const QDate &d)
 }
 
 // Builds one day file at a time, in list order, and writes each whole when its day ends.
-// The list is sorted by start, so every day's programmes come together.
+// The list is sorted by start, so every day's programmes come together. The files take
+// their places together at commit(): when one could not be written, none replaces its old
+// file, so a folder never holds days of two guides for want of room.
 class DayFiles
 {
 public:
@@ -36,36 +38,50 @@ public:
     {
         if (day == day_)
             return false;
-        finish();
+        endDay();
         day_ = day;
         return true;
     }
     QByteArray &content() { return content_; }
     void countProgramme() { ++inFile_; }
 
-    // Writes the open day's file, if any.
-    void finish()
+    // Writes the open day's file and puts every file in place, or, after a failed write,
+    // none (the result then counts no files and names the failure).
+    void commit()
+    {
+        endDay();
+        if (result_.error.isEmpty() && files_.commit(&result_.error)) {
+            result_.files = staged_;
+            result_.programmes += programmes_;
+        }
+    }
+
+private:
+    void endDay()
     {
         if (day_.isEmpty())
             return;
         content_ += trailer_;
-        // The first failure is the one reported.
-        if (writeWholeFile(folder_ + QLatin1Char('/') + QString::fromLatin1(day_) + extension_,
-                content_, result_.error.isEmpty() ? &result_.error : nullptr)) {
-            ++result_.files;
-            result_.programmes += inFile_;
+        // After the first failure nothing more is written: the set goes in whole or not at all.
+        if (result_.error.isEmpty()
+            && files_.add(folder_ + QLatin1Char('/') + QString::fromLatin1(day_) + extension_,
+                content_, &result_.error)) {
+            ++staged_;
+            programmes_ += inFile_;
         }
         day_.clear();
         content_.clear();
         inFile_ = 0;
     }
 
-private:
     QString folder_;
     QString extension_;
     QByteArray trailer_;
     ExportResult &result_;
+    WholeFileSet files_;
     QByteArray day_;
     QByteArray content_;
     int inFile_ = 0;
+    int staged_ = 0;
+    int programmes_ = 0;
 };

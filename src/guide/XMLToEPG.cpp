@@ -305,7 +305,7 @@ ExportResult XMLToEPG::exportTGD(const XMLTVProgrammeList &programmes, const QSt
         line += '\n';
         files.countProgramme();
     }
-    files.finish();
+    files.commit();
     return result;
 }
 
@@ -417,7 +417,7 @@ ExportResult XMLToEPG::convertToTGD(
         files.content().append(blocks[l.block].constData() + l.offset, l.length);
         files.countProgramme();
     }
-    files.finish();
+    files.commit();
     result.skipped = skipped;
     return result;
 }

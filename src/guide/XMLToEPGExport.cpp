@@ -123,6 +123,6 @@ ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QSt
         content += "</value>\n</rating>\n</programme>\n";
         files.countProgramme();
     }
-    files.finish();
+    files.commit();
     return result;
 }

@@ -487,9 +487,9 @@ void KeywordController::writeKeywordFile()
 
 // ---- the cycle ----------------------------------------------------------------------
 
-void KeywordController::reloadData(const QString &mode)
+bool KeywordController::reloadData(const QString &mode)
 {
-    runReloadCycle(mode);
+    return runReloadCycle(mode);
 }
 
 bool KeywordController::runReloadCycle(const QString &mode)

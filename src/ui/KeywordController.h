@@ -83,7 +83,7 @@ public:
     TGDEntryList allTGDEntries() const;
 
     // KeywordStore. Both wait while another cycle or write-out runs.
-    void reloadData(const QString &mode) override;
+    bool reloadData(const QString &mode) override;
     void writeOutData() override;
     // The same, answering whether every day file was read and written.
     bool runReloadCycle(const QString &mode);

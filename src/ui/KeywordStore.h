@@ -12,5 +12,6 @@ public:
     // Writes every loaded day back to its TGD file.
     virtual void writeOutData() = 0;
     // Reloads the programmes from the day files; mode "NoSave" skips writing back first.
-    virtual void reloadData(const QString &mode) = 0;
+    // Answers false when a day file could not be read or its marks written.
+    virtual bool reloadData(const QString &mode) = 0;
 };

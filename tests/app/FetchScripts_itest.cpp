@@ -42,9 +42,10 @@ protected:
     PlaceholderView view { Clock::today().toString("ddMMyyyy") };
 };
 
-TEST_F(FetchScripts, ConverterFailureEndsTheFetchWithThePlaceholder)
+TEST_F(FetchScripts, ConverterFailureSaysWhyAndShowsTheDaysOnDisk)
 {
-    useScripts("echo 'Fetching 01 .';", "exit 2;");
+    useScripts("echo 'Fetching 01 .';",
+        "print STDERR \"dat2tgd: a first line\\ndat2tgd: why\\n\"; exit 2;");
     Settings::setValue("daysToLoad", "5");
     const QString today = Clock::today().toString("yyyyMMdd") + ".tgd";
     ASSERT_TRUE(writeFile(out() + "/" + today, "old day\tfile\n"));
@@ -52,14 +53,15 @@ TEST_F(FetchScripts, ConverterFailureEndsTheFetchWithThePlaceholder)
     EXPECT_FALSE(fetch());
     EXPECT_EQ(log.text(),
         "Starting...\nNumber of channels: 01\nDownloading finished.\n"
-        "Converting to TGD format... Converting Failed\n");
+        "Converting to TGD format... Converting Failed\ndat2tgd: why\n");
     EXPECT_TRUE(syslog.lines().contains("Task2 failed."));
     EXPECT_EQ(view.progress, QList<double> { 100.0 });
     EXPECT_EQ(converterArguments(),
         (QStringList { program.path() + "/dat2tgd.pl", "-oldtgd", "-days", "5" }));
     EXPECT_EQ(rec.calls, kButtonsOff + QStringList { "writeOutData" } + kButtonsOn);
     ASSERT_EQ(view.last.size(), 1u);
-    EXPECT_EQ(view.last.front()->file, "Loading...");
+    EXPECT_EQ(view.last.front()->rawDate, today);
+    EXPECT_EQ(readFile(out() + "/" + today), "old day\tfile\n");
 }
 
 TEST_F(FetchScripts, MissingGrabberIsAGrabberFailure)

@@ -7,6 +7,7 @@
 #include "guide/XMLTree.h"
 #include "support/AppFixture.h"
 #include "support/FixedClock.h"
+#include "support/SmallDisk.h"
 #include "support/SydneyTime.h"
 #include "support/TempHome.h"
 
@@ -190,6 +191,37 @@ TEST_F(UkScriptsTest, AllChannelsAndAProgrammeAtMidnightInSummerTime)
     EXPECT_EQ(std::make_tuple((*it)->fileNameDataIsFrom, (*it)->channel, (*it)->duration,
                   (*it)->subAndCat, (*it)->rating),
         std::make_tuple(QString("20230418"), QString("4Music"), 60, QString(" []"), QString()));
+}
+
+// A disk too small for the new days leaves the old ones byte for byte: none is replaced
+// before all are written.
+TEST_F(UkScriptsTest, ConverterOnAFullDiskKeepsTheOldDays)
+{
+    const LocalZone zone("Europe/London");
+    SmallDisk disk(output());
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << disk.why().toStdString();
+    ASSERT_EQ(grab("file://" + kUkGuide).status, 0);
+    ASSERT_EQ(convert().status, 0);
+    const QStringList days = files(output(), "*.tgd");
+    ASSERT_GE(days.size(), 3);
+    qint64 newDays = 0;
+    QHash<QString, QByteArray> old;
+    for (const QString &day : days) {
+        const QByteArray fetched = readFile(output() + "/" + day);
+        newDays += fetched.size();
+        old[day] = fetched.left(fetched.indexOf('\n') + 1);
+        ASSERT_TRUE(writeFile(output() + "/" + day, old[day]));
+    }
+    ASSERT_TRUE(disk.leaveFree(newDays / 2));
+
+    const Outcome r = convert();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.startsWith("dat2tgd: ")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("No space left on device")) << r.err.toStdString();
+    EXPECT_EQ(files(output()), QStringList(days) << "filler");
+    for (const QString &day : days)
+        EXPECT_EQ(readFile(output() + "/" + day), old[day]) << day.toStdString();
 }
 
 TEST_F(UkScriptsTest, FetchesOverHttpPlainAndCompressed)

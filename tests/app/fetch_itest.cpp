@@ -3,11 +3,13 @@
 #include "base/Clock.h"
 #include "base/Settings.h"
 #include "support/AppFixture.h"
+#include "support/SmallDisk.h"
 #include "support/SydneyTime.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -86,7 +88,7 @@ class FetchFails : public Fetch, public ::testing::WithParamInterface<Failure>
 {
 };
 
-TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndKeepsThePlaceholder)
+TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndShowsTheDaysOnDisk)
 {
     const Failure &c = GetParam();
     QDir(sample()).mkpath("myxmltv");
@@ -94,6 +96,8 @@ TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndKeepsThePlaceholder)
     ASSERT_TRUE(!c.older || writeFile(archive(), c.older));
     SampleServer provider(sample());
     Settings::setValue("providerHost", c.server ? provider.host() : closedHost());
+    const QString today = Clock::today().toString("yyyyMMdd") + ".tgd";
+    ASSERT_TRUE(writeFile(out() + "/" + today, "old day\tfile\n"));
 
     EXPECT_FALSE(fetch());
 
@@ -105,7 +109,8 @@ TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndKeepsThePlaceholder)
     EXPECT_TRUE(syslog.lines().contains("Task1 failed."));
     EXPECT_EQ(view.progress, kFailedProgress);
     ASSERT_EQ(view.last.size(), 1u);
-    EXPECT_EQ(view.last.front()->downloaded.toInt(), 66);
+    EXPECT_EQ(view.last.front()->rawDate, today);
+    EXPECT_EQ(readFile(out() + "/" + today), "old day\tfile\n");
     EXPECT_EQ(rec.calls, kButtonsOff + kButtonsOn);
     // An answer that is no archive never replaces what was there.
     EXPECT_EQ(QFileInfo::exists(archive()), c.older != nullptr);
@@ -187,5 +192,85 @@ TEST(HeadlessDownload, ExitStatusTellsWhetherDayFilesWereMade)
     EXPECT_TRUE(out.contains(kSuccessLog)) << out.toStdString();
     EXPECT_EQ(QDir(home.supportFolder() + "/output").entryList({ "*.tgd" }).size(), 7);
 }
+
+QByteArray bytesOf(const QString &folder, const QString &name)
+{
+    return readFile(folder + "/" + name);
+}
+
+struct FullDiskCase {
+    const char *name;
+    // Room left beyond what the new guide's archive and document take.
+    bool roomForTheGuide;
+};
+
+class FullDisk : public ::testing::TestWithParam<FullDiskCase>
+{
+};
+
+// The old guide stays byte for byte, whichever write the full disk stops, and the fetch
+// says so and fails.
+TEST_P(FullDisk, FetchFailsSaysWhyAndKeepsTheOldGuide)
+{
+    TempHome home;
+    const LocalZone sydney;
+    const QString output = home.supportFolder() + "/output";
+    SmallDisk disk(home.supportFolder());
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << disk.why().toStdString();
+    QTemporaryDir served;
+    makeSample(served.path(), { "--key", "Sydney", "--path", "myxmltv" });
+    SampleServer provider(served.path());
+    QString out;
+    ASSERT_EQ(runPallaro({ "--set", "providerHost=" + provider.host() }, {}, &out), 0);
+    ASSERT_EQ(runPallaro({ "--set", "generateGrid=0" }, {}, &out), 0);
+    ASSERT_EQ(runPallaro({ "--headless", "--download" }, {}, &out), 0) << out.toStdString();
+
+    // The old guide: the first lines of each fetched day, so that the new differs from it.
+    // The script fetch leaves neither an archive nor a document beside its days.
+    const qint64 document = QFileInfo(output + "/xmltv.xml").size();
+    const qint64 archive = QFileInfo(output + "/kR.zip").size();
+    ASSERT_TRUE(QFile::remove(output + "/xmltv.xml") && QFile::remove(output + "/kR.zip"));
+    const QStringList days = QDir(output).entryList({ "*.tgd" }, QDir::Files, QDir::Name);
+    ASSERT_EQ(days.size(), 7);
+    qint64 newDays = 0;
+    QHash<QString, QByteArray> old;
+    for (const QString &day : days) {
+        const QByteArray fetched = bytesOf(output, day);
+        newDays += fetched.size();
+        old[day] = fetched.left(fetched.indexOf('\n', fetched.indexOf('\n') + 1) + 1);
+        ASSERT_TRUE(writeFile(output + "/" + day, old[day]));
+    }
+    // Room for half the new days: the page rounding of the few files written on the way
+    // stays well inside the other half.
+    const qint64 slack = 16 * 1024;
+    ASSERT_GT(newDays / 2, 2 * slack);
+    const FullDiskCase &c = GetParam();
+    ASSERT_TRUE(
+        disk.leaveFree(c.roomForTheGuide ? document + archive + slack + newDays / 2 : 4096));
+    const auto names = [&output] {
+        return QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = names();
+
+    EXPECT_EQ(runPallaro({ "--headless", "--download" }, {}, &out), 1);
+    EXPECT_TRUE(out.contains(c.roomForTheGuide
+            ? "Converting to TGD format... Failed\nThe guide was left as it was: cannot write "
+            : " Grabber failure\nThe guide could not be unpacked: "))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("No space left on device")) << out.toStdString();
+    EXPECT_EQ(QDir(output).entryList({ "*.tgd" }, QDir::Files, QDir::Name), days);
+    for (const QString &day : days)
+        EXPECT_EQ(bytesOf(output, day), old[day]) << day.toStdString();
+    // Nothing half written is left behind.
+    for (const QString &name : names())
+        EXPECT_TRUE(before.contains(name) || name == "kR.zip" || name == "xmltv.xml")
+            << name.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(, FullDisk,
+    ::testing::Values(
+        FullDiskCase { "NoRoomForTheGuide", false }, FullDiskCase { "NoRoomForTheDays", true }),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

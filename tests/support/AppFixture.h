@@ -17,7 +17,11 @@ class RecordingCollaborators : public KeywordStore,
                                public FetchButtons {
 public:
     void writeOutData() override { calls << "writeOutData"; }
-    void reloadData(const QString &mode) override { calls << "reloadData " + mode; }
+    bool reloadData(const QString &mode) override
+    {
+        calls << "reloadData " + mode;
+        return true;
+    }
     void setAutoRun(bool on) override { calls << QString("setAutoRun %1").arg(on); }
     void loadPages() override { calls << "loadPages"; }
     void setFetchButton(bool enabled, const QString &title) override;
