@@ -40,6 +40,11 @@ struct TGDEntry {
     std::optional<int> extStart;           // "extStart": minutes; positive starts earlier
     std::optional<int> extStop;            // "extStop": minutes; positive ends later
 
+    // Where "record" comes from (memory only): the user's own decision wins over the rules.
+    enum class MarkSource { None, Rule, Hand };
+    MarkSource markSource = MarkSource::None;
+    QString markRule; // the auto-record rule that marks it, or would but for a hand decision
+
     // "channelImage": the channel picture the "Now on" list attaches (memory only).
     QVariant channelImage;
 

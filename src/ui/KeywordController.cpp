@@ -241,13 +241,17 @@ void KeywordController::editEntry(const TGDEntryPtr &entry, std::function<void(T
     });
 }
 
-void KeywordController::noteHandEditLocked(const TGDEntry &e)
+void KeywordController::noteHandEditLocked(TGDEntry &e)
 {
     const HandDecision mine { e.record, e.extStart.value_or(0), e.extStop.value_or(0), e.title };
     const auto rule = ruleMarks_.find(&e);
     const HandDecision rules = rule != ruleMarks_.end() ? rule->second : HandDecision {};
-    decisions_.set(e.channel, e.rawStart,
-        mine.sameAs(rules) ? std::nullopt : std::optional<HandDecision>(mine));
+    const bool ownDecision = !mine.sameAs(rules);
+    decisions_.set(
+        e.channel, e.rawStart, ownDecision ? std::optional<HandDecision>(mine) : std::nullopt);
+    e.markSource = ownDecision     ? TGDEntry::MarkSource::Hand
+        : rule != ruleMarks_.end() ? TGDEntry::MarkSource::Rule
+                                   : TGDEntry::MarkSource::None;
     dirtyDays_.insert(e.fileNameDataIsFrom);
     scheduleStore(editStoreDelayMs_);
 }

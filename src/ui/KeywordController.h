@@ -174,7 +174,7 @@ private:
     // explains when there is none yet; later: picking up other programs' changes).
     void loadDecisionsLocked();
     // The hand decision `e` now stands for, or none when it is as the rules would have it.
-    void noteHandEditLocked(const TGDEntry &e);
+    void noteHandEditLocked(TGDEntry &e);
     // The stores a writer does, with the lock held and in the exclusive section.
     bool storeLocked();
     void writeKeywordFile();

@@ -176,6 +176,8 @@ void KeywordController::applyMarksLocked()
     for (const TGDEntryPtr &e : all_) {
         before.push_back(recordField(*e));
         e->record = false;
+        e->markSource = TGDEntry::MarkSource::None;
+        e->markRule.clear();
     }
     ruleMarks_.clear();
     for (const KeywordRulePtr &rule : seqs_) {
@@ -183,13 +185,18 @@ void KeywordController::applyMarksLocked()
             continue;
         // Later rules in table order win, as their extensions overwrite.
         setRecord(true, *rule->matches, rule->padStart, rule->padEnd);
-        for (const TGDEntryPtr &e : *rule->matches)
+        const QString name = rule->keywords.join(QLatin1Char(' ')).trimmed();
+        for (const TGDEntryPtr &e : *rule->matches) {
             ruleMarks_[e.get()]
                 = HandDecision { true, rule->padStart.value_or(0), rule->padEnd.value_or(0), {} };
+            e->markSource = TGDEntry::MarkSource::Rule;
+            e->markRule = name;
+        }
     }
     for (size_t i = 0; i < all_.size(); ++i) {
         TGDEntry &e = *all_[i];
         if (const std::optional<HandDecision> d = decisions_.find(e.channel, e.rawStart)) {
+            e.markSource = TGDEntry::MarkSource::Hand;
             e.record = d->record;
             if (d->record) {
                 e.extStart = d->extStart;

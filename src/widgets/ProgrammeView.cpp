@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
@@ -22,8 +23,8 @@ namespace
 const QStringList kTitles
     = { "Rec", "Channel", "Start", "End", "Min", "Title", "Episode", "Category", "Rating" };
 // What a column usually has to show whole, for its width; the title's is its least, and
-// it takes whatever room is left.
-const char *const kWidest[] = { "Rec", "Prime North", "Wed 30 Sep 00:00", "00:00", "999",
+// it takes whatever room is left. Beside the tick, who set it ("[x]" stands for the box).
+const char *const kWidest[] = { "[x] hand", "Prime North", "Wed 30 Sep 00:00", "00:00", "999",
     "Midday Movie: The Long Road", "The Empty Child", "Current Affairs", "MA15+" };
 } // namespace
 
@@ -62,6 +63,36 @@ int ProgrammeModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(columnKeys().size());
 }
 
+// The tick, and beside it who set it: a hand decision outlives every fetch and overrides
+// the rules, so the user must be able to tell it from a rule's mark.
+QVariant ProgrammeModel::recordData(const TGDEntry &e, int role)
+{
+    using Source = TGDEntry::MarkSource;
+    const QString rule = QStringLiteral("\u201c%1\u201d").arg(e.markRule);
+    switch (role) {
+    case Qt::CheckStateRole:
+        return e.record ? Qt::Checked : Qt::Unchecked;
+    case Qt::DisplayRole:
+        if (e.markSource == Source::Hand)
+            return tr("hand");
+        return e.markSource == Source::Rule ? tr("rule") : QString();
+    case Qt::ToolTipRole:
+        if (e.markSource == Source::Rule)
+            return tr("Recorded: the rule %1 marks it.").arg(rule);
+        if (e.markSource != Source::Hand)
+            return tr("Not recorded. Tick to record it.");
+        if (e.markRule.isEmpty())
+            return e.record ? tr("Recorded: you marked it.") : tr("Not recorded: you unmarked it.");
+        return e.record
+            ? tr("Recorded: you marked it, with your own times, over the rule %1.").arg(rule)
+            : tr("Not recorded: you unmarked it, over the rule %1.").arg(rule);
+    case Qt::ForegroundRole:
+        return QPalette().color(QPalette::PlaceholderText);
+    default:
+        return {};
+    }
+}
+
 QVariant ProgrammeModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= int(list_.size()))
@@ -69,8 +100,7 @@ QVariant ProgrammeModel::data(const QModelIndex &index, int role) const
     const TGDEntry &e = *list_[size_t(index.row())];
     const QString &key = columnKeys().at(index.column());
     if (key == QLatin1String("record"))
-        return role == Qt::CheckStateRole ? QVariant(e.record ? Qt::Checked : Qt::Unchecked)
-                                          : QVariant();
+        return recordData(e, role);
     switch (role) {
     case Qt::ForegroundRole:
         if (key == QLatin1String("dispChannel")) {

@@ -34,6 +34,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    static QVariant recordData(const TGDEntry &e, int role);
+
     TGDPickerController *controller_;
     TGDEntryList list_;
 };

@@ -37,6 +37,8 @@ struct LifecycleCase {
     const char *name;
     std::vector<Step> steps;
     const char *rage, *lost7, *lost61; // record fields on disk at the end
+    // Where each of the three marks comes from: 'h' hand, 'r' the rule "Lost", '-' neither.
+    const char *sources;
 };
 
 class HandMarksTest : public KeywordWeekTest
@@ -144,23 +146,42 @@ TEST_F(HandMarksTest, HandDecisionsWinAndRuleMarksFollowTheRules)
 {
     const LifecycleCase cases[] = {
         { "hand mark survives a reload and a fetch", { Step::MarkRage, Step::Reload, Step::Fetch },
-            "-03 +07", "-05 +10", "-05 +10" },
+            "-03 +07", "-05 +10", "-05 +10", "hrr" },
         { "a corrected title keeps the decision", { Step::MarkRage, Step::FetchRetitled },
-            "-03 +07", "-05 +10", "-05 +10" },
+            "-03 +07", "-05 +10", "-05 +10", "hrr" },
         { "hand unmark of a rule match holds", { Step::UnmarkLost7, Step::Reload, Step::Fetch },
-            "N", "N", "-05 +10" },
+            "N", "N", "-05 +10", "-hr" },
         { "rule deleted: its marks go, hand marks stay",
             { Step::MarkRage, Step::ExtendLost61, Step::DeleteRule, Step::Fetch }, "-03 +07", "N",
-            "-01 +02" },
-        { "rule narrowed by a negative", { Step::NarrowRule, Step::Reload }, "N", "-05 +10", "N" },
-        { "Exact on", { Step::MarkRage, Step::ExactOn }, "-03 +07", "N", "N" },
+            "-01 +02", "h-h" },
+        { "rule narrowed by a negative", { Step::NarrowRule, Step::Reload }, "N", "-05 +10", "N",
+            "-r-" },
+        { "Exact on", { Step::MarkRage, Step::ExactOn }, "-03 +07", "N", "N", "h--" },
         { "decisions survive a restart",
             { Step::MarkRage, Step::UnmarkLost7, Step::Restart, Step::Fetch }, "-03 +07", "N",
-            "-05 +10" },
-        { "unticking a hand mark leaves it to the rules", { Step::MarkRage, Step::UnmarkRage,
-            Step::Fetch }, "N", "-05 +10", "-05 +10" },
-        { "a rule match ticked again follows the rule",
-            { Step::UnmarkLost7, Step::RetickLost7, Step::DeleteRule }, "N", "N", "N" },
+            "-05 +10", "hhr" },
+        { "unticking a hand mark leaves it to the rules",
+            { Step::MarkRage, Step::UnmarkRage, Step::Fetch }, "N", "-05 +10", "-05 +10", "-rr" },
+        { "a rule match ticked again follows the rule", { Step::UnmarkLost7, Step::RetickLost7 },
+            "N", "-05 +10", "-05 +10", "-rr" },
+        { "a rule match ticked again, then the rule deleted",
+            { Step::UnmarkLost7, Step::RetickLost7, Step::DeleteRule }, "N", "N", "N", "---" },
+    };
+    // The sources the window shows, with the rule a hand decision overrides.
+    const auto expectSources = [this](const char *sources) {
+        const Programme programmes[] = { kRage, kLost7, kLost61 };
+        for (int i = 0; i < 3; ++i) {
+            const TGDEntryPtr e = find(programmes[i]);
+            ASSERT_TRUE(e);
+            const char got = e->markSource == TGDEntry::MarkSource::Hand ? 'h'
+                : e->markSource == TGDEntry::MarkSource::Rule            ? 'r'
+                                                                         : '-';
+            EXPECT_EQ(got, sources[i]) << programmes[i].channel << " " << programmes[i].start;
+            // A Lost mark names its rule while there is one, whoever decides.
+            if (i > 0 && got != '-' && !kwc->giveSeqs().empty()) {
+                EXPECT_EQ(e->markRule, "Lost");
+            }
+        }
     };
     for (const LifecycleCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,6 +197,7 @@ TEST_F(HandMarksTest, HandDecisionsWinAndRuleMarksFollowTheRules)
         for (Step step : c.steps)
             run(step);
         kwc->flushWrites();
+        expectSources(c.sources);
         EXPECT_EQ(onDiskField(kRage), c.rage);
         EXPECT_EQ(onDiskField(kLost7), c.lost7);
         EXPECT_EQ(onDiskField(kLost61), c.lost61);
@@ -183,6 +205,7 @@ TEST_F(HandMarksTest, HandDecisionsWinAndRuleMarksFollowTheRules)
         const QByteArray before = readFile(dayFile("20070313"));
         ASSERT_TRUE(reload());
         EXPECT_EQ(readFile(dayFile("20070313")), before);
+        expectSources(c.sources);
     }
 }
 
