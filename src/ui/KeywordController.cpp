@@ -436,13 +436,6 @@ void KeywordController::keywordWriterLoop()
         writeRequested_ = false;
         lock.unlock();
         flushWrites();
-        // A day another program replaced is read again, with the rules and the hand
-        // decisions on it, so that an edit made here still reaches it.
-        beginExclusive();
-        const bool stale = std::exchange(staleDays_, false);
-        endExclusive();
-        if (stale)
-            runReloadCycle(QStringLiteral("NoSave"));
         lock.lock();
     }
 }
@@ -458,7 +451,12 @@ void KeywordController::flushWrites()
     DataFolderLock lock;
     beginExclusive();
     storeLocked();
+    const bool stale = std::exchange(staleDays_, false);
     endExclusive();
+    // A day another program replaced is read again, with the rules and the hand decisions
+    // on it, so that an edit made here still reaches it before the lock is let go.
+    if (stale)
+        runReloadCycle(QStringLiteral("NoSave"));
 }
 
 bool KeywordController::storeLocked()

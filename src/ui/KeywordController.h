@@ -134,7 +134,8 @@ public:
     // and never later than twice that after the first one waiting.
     void setEditStoreDelay(int ms);
     // Stores now whatever waits to be stored: the rule file, the hand decisions, the days
-    // whose marks changed. Takes the data-folder lock.
+    // whose marks changed; a day another program replaced meanwhile is read again and
+    // written with them. Takes the data-folder lock.
     void flushWrites();
 
     QString currentOutputFolder() const { return currentOutputFolder_; }

@@ -3,6 +3,8 @@
 #include "base/Paths.h"
 #include "support/AppFixture.h"
 #include "support/FixedClock.h"
+#include "ui/KeywordController.h"
+#include "ui/TGDPickerController.h"
 
 #include <QDir>
 #include <QProcess>
@@ -118,6 +120,60 @@ TEST(DataFolderWriters, AReloadRacingAConversionLosesNoMark)
     QTemporaryDir elsewhere;
     ASSERT_EQ(runPallaro({ "--convert", guide, elsewhere.path() }, {}, &out, &err), 0);
     EXPECT_EQ(fieldOf(elsewhere.path() + "/" + QFileInfo(day).fileName(), channel, start), "N");
+}
+
+// A window holds a tick its prompt store has not written yet when another program converts
+// a guide into the output folder: the window's next write keeps both the tick and the new
+// guide, instead of one overwriting the other.
+TEST(DataFolderWriters, AConversionWhileAWindowHoldsATickLosesNeither)
+{
+    AppFixture window;
+    QTemporaryDir provider;
+    const QString guide = sampleGuide(provider.path());
+    const QString output = Paths::outputFolder();
+    QString out, err;
+    ASSERT_EQ(runPallaro({ "--convert", guide, output }, {}, &out, &err), 0) << err.toStdString();
+    window.controller.awakeFromNib();
+    window.controller.loadExistingTGDs();
+    TGDPickerController table;
+    KeywordController kwc(&window.slc, &table);
+    window.slc.setKeywordController(&kwc);
+    kwc.loadRules();
+    ASSERT_TRUE(kwc.runReloadCycle(QString()));
+    kwc.setEditStoreDelay(60000);
+    const QString day = output + "/" + Clock::today().addDays(1).toString("yyyyMMdd") + ".tgd";
+    const QList<QByteArray> first = readFile(day).split('\n').first().split('\t');
+    ASSERT_EQ(first.size(), 8);
+    const QString channel = QString::fromLatin1(first[0]), start = QString::fromLatin1(first[1]);
+    TGDEntryPtr ticked;
+    for (const TGDEntryPtr &e : kwc.allTGDEntries())
+        if (e->channel == channel && e->rawStart == start)
+            ticked = e;
+    ASSERT_TRUE(ticked);
+    kwc.editEntry(ticked, [](TGDEntry &e) {
+        e.record = true;
+        e.extStart = 1;
+        e.extStop = 2;
+    });
+    kwc.waitForIdle();
+
+    // The conversion brings a guide the window has not read: the day's second programme
+    // retitled.
+    const QByteArray second = readFile(day).split('\n').at(1).split('\t').value(3);
+    ASSERT_FALSE(second.isEmpty());
+    QByteArray changed = readFile(guide);
+    changed.replace(">" + second + "</title>", ">Retitled By The New Guide</title>");
+    ASSERT_TRUE(writeFile(guide, changed));
+    ASSERT_EQ(runPallaro({ "--convert", guide, output }, {}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(fieldOf(day, channel, start), "N"); // the window's tick is not on disk yet
+
+    kwc.flushWrites();
+    EXPECT_EQ(fieldOf(day, channel, start), "-01 +02");
+    EXPECT_TRUE(readFile(day).contains("\tRetitled By The New Guide\t"));
+    // What the window holds is what the disk holds: its next cycle changes nothing.
+    const QByteArray written = readFile(day);
+    ASSERT_TRUE(kwc.runReloadCycle(QString()));
+    EXPECT_EQ(readFile(day), written);
 }
 
 } // namespace
