@@ -22,6 +22,7 @@
 use strict;
 use warnings;
 use File::Temp ();
+use Unicode::Normalize ();
 use Getopt::Long qw(GetOptionsFromArray);
 
 my $FORMAT_LINE = "#getdat 1";
@@ -118,9 +119,35 @@ sub parse_time {
 }
 
 # What ISO 8859-1 cannot hold becomes "?", one per UTF-16 unit, as the application writes it.
+# Characters ISO 8859-1 lacks, and what a reader of the day file should see instead; the
+# same as the application's own day-file writer.
+my @STAND_INS = (
+    [0x0110, 0x0110, 'D'], [0x0111, 0x0111, 'd'], [0x0131, 0x0131, 'i'],
+    [0x0141, 0x0141, 'L'], [0x0142, 0x0142, 'l'], [0x0152, 0x0152, 'OE'],
+    [0x0153, 0x0153, 'oe'], [0x0300, 0x036F, ''], [0x2002, 0x200A, ' '],
+    [0x200B, 0x200D, ''], [0x2010, 0x2015, '-'], [0x2018, 0x201B, "'"],
+    [0x201C, 0x201F, '"'], [0x2022, 0x2022, '*'], [0x2026, 0x2026, '...'],
+    [0x2032, 0x2032, "'"], [0x2033, 0x2033, '"'], [0x2039, 0x2039, '<'],
+    [0x203A, 0x203A, '>'], [0x20AC, 0x20AC, 'EUR'], [0x2122, 0x2122, 'TM'],
+    [0x2212, 0x2212, '-'], [0xFEFF, 0xFEFF, ''],
+);
+
+sub stand_in {
+    my ($c) = @_;
+    my $o = ord($c);
+    for my $s (@STAND_INS) {
+        return $s->[2] if $o >= $s->[0] && $o <= $s->[1];
+    }
+    if ($o <= 0xFFFF) {
+        my $base = substr(Unicode::Normalize::NFD($c), 0, 1);
+        return $base if $base ne $c && ord($base) <= 0xFF;
+    }
+    return '?';
+}
+
 sub latin1 {
     my ($s) = @_;
-    $s =~ s/([^\x00-\xFF])/ord($1) > 0xFFFF ? '??' : '?'/ge;
+    $s =~ s/([^\x00-\xFF])/stand_in($1)/ge;
     $s =~ tr/\t\r\n/   /;
     return $s;
 }

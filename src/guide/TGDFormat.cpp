@@ -31,27 +31,93 @@ QByteArray encodeLine(const QStringList &fields, bool crlf)
 }
 
 namespace {
-char cleaned(char16_t c)
+
+// Characters ISO 8859-1 lacks, and what a reader of the day file should see instead: no
+// stand-in is longer than the character's UTF-8 form, so the UTF-8 path never grows.
+struct StandIn {
+    char32_t first, last;
+    const char *text;
+};
+constexpr StandIn kStandIns[] = {
+    { 0x0110, 0x0110, "D" },
+    { 0x0111, 0x0111, "d" },
+    { 0x0131, 0x0131, "i" },
+    { 0x0141, 0x0141, "L" },
+    { 0x0142, 0x0142, "l" },
+    { 0x0152, 0x0152, "OE" },
+    { 0x0153, 0x0153, "oe" },
+    { 0x0300, 0x036F, "" }, // combining marks: the letter before them stands alone
+    { 0x2002, 0x200A, " " },
+    { 0x200B, 0x200D, "" },
+    { 0x2010, 0x2015, "-" },
+    { 0x2018, 0x201B, "'" },
+    { 0x201C, 0x201F, "\"" },
+    { 0x2022, 0x2022, "*" },
+    { 0x2026, 0x2026, "..." },
+    { 0x2032, 0x2032, "'" },
+    { 0x2033, 0x2033, "\"" },
+    { 0x2039, 0x2039, "<" },
+    { 0x203A, 0x203A, ">" },
+    { 0x20AC, 0x20AC, "EUR" },
+    { 0x2122, 0x2122, "TM" },
+    { 0x2212, 0x2212, "-" },
+    { 0xFEFF, 0xFEFF, "" },
+};
+
+// Appends `c` as ISO 8859-1: itself, its stand-in, its letter without marks, or "?".
+void appendLatin1(char *&out, char32_t c)
 {
-    if (c == '\t' || c == '\r' || c == '\n')
-        return ' ';
-    return c > 0xFF ? '?' : char(c);
+    if (c == '\t' || c == '\r' || c == '\n') {
+        *out++ = ' ';
+        return;
+    }
+    if (c <= 0xFF) {
+        *out++ = char(c);
+        return;
+    }
+    for (const StandIn &s : kStandIns) {
+        if (c >= s.first && c <= s.last) {
+            for (const char *t = s.text; *t; ++t)
+                *out++ = *t;
+            return;
+        }
+    }
+    if (c <= 0xFFFF) {
+        const QString decomposed
+            = QString(QChar(char16_t(c))).normalized(QString::NormalizationForm_D);
+        const char16_t base = decomposed.isEmpty() ? 0 : decomposed.front().unicode();
+        if (base != c && base != 0 && base <= 0xFF) {
+            *out++ = char(base);
+            return;
+        }
+    }
+    *out++ = '?';
 }
+
 } // namespace
 
 void appendField(QByteArray &line, QStringView field)
 {
     const qsizetype at = line.size();
-    line.resize(at + field.size());
-    char *out = line.data() + at;
-    for (const QChar c : field)
-        *out++ = cleaned(c.unicode());
+    // A stand-in takes at most three bytes for one UTF-16 unit.
+    line.resize(at + 3 * field.size());
+    char *const begin = line.data() + at;
+    char *out = begin;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        char32_t c = field[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < field.size()
+            && QChar::isLowSurrogate(field[i + 1].unicode()))
+            c = QChar::surrogateToUcs4(char16_t(c), field[++i].unicode());
+        appendLatin1(out, c);
+    }
+    line.resize(at + (out - begin));
 }
 
 void appendUtf8Field(QByteArray &line, std::string_view utf8)
 {
     const qsizetype at = line.size();
-    // Never longer than the UTF-8 bytes: every character takes at least as many bytes.
+    // Never longer than the UTF-8 bytes: every character, and its stand-in, takes at most
+    // as many bytes.
     line.resize(at + qsizetype(utf8.size()));
     char *const begin = line.data() + at;
     char *out = begin;
@@ -60,19 +126,18 @@ void appendUtf8Field(QByteArray &line, std::string_view utf8)
     while (p < end) {
         const unsigned char b = *p;
         if (b < 0x80) {
-            *out++ = cleaned(b);
+            appendLatin1(out, b);
             ++p;
         } else if (b < 0xE0 && p + 1 < end) {
-            *out++ = cleaned(char16_t(((b & 0x1F) << 6) | (p[1] & 0x3F)));
+            appendLatin1(out, char32_t(((b & 0x1F) << 6) | (p[1] & 0x3F)));
             p += 2;
-        } else if (b < 0xF0) {
-            *out++ = '?';
+        } else if (b < 0xF0 && p + 2 < end) {
+            appendLatin1(out, char32_t(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
             p += 3;
         } else {
-            // Outside the BMP: a surrogate pair, two characters that cannot be held.
+            // Outside the Basic Multilingual Plane, or cut short: no stand-in.
             *out++ = '?';
-            *out++ = '?';
-            p += 4;
+            p += std::min<std::ptrdiff_t>(end - p, b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4);
         }
     }
     line.resize(at + (out - begin));

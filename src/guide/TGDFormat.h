@@ -18,10 +18,12 @@ inline constexpr int kFieldCount = 8;
 QString cleanField(const QString &field);
 
 // One line from eight fields, cleaned, ended by LF or CR LF, in ISO 8859-1. A character
-// ISO 8859-1 cannot hold is written as "?" so the line is never lost.
+// ISO 8859-1 cannot hold is written as a readable stand-in where one exists (a dash as "-",
+// curly quotes as straight ones, "..." for an ellipsis, "EUR" for the euro sign, a letter
+// without its marks) and as "?" where none does, so the line is never lost.
 QByteArray encodeLine(const QStringList &fields, bool crlf);
-// One field of such a line appended to `line`, cleaned and encoded the same way ("?" for
-// each UTF-16 unit ISO 8859-1 cannot hold); the UTF-8 form reads the bytes straight.
+// One field of such a line appended to `line`, cleaned and encoded the same way; the
+// UTF-8 form reads the bytes straight.
 void appendField(QByteArray &line, QStringView field);
 void appendUtf8Field(QByteArray &line, std::string_view utf8);
 

@@ -3,6 +3,7 @@
 // XMLTV import of the same guide and read back by the application's day-file reader.
 #include "base/Clock.h"
 #include "guide/TGDFile.h"
+#include "guide/TGDFormat.h"
 #include "guide/XMLToEPG.h"
 #include "guide/XMLTree.h"
 #include "support/AppFixture.h"
@@ -191,6 +192,22 @@ TEST_F(UkScriptsTest, AllChannelsAndAProgrammeAtMidnightInSummerTime)
     EXPECT_EQ(std::make_tuple((*it)->fileNameDataIsFrom, (*it)->channel, (*it)->duration,
                   (*it)->subAndCat, (*it)->rating),
         std::make_tuple(QString("20230418"), QString("4Music"), 60, QString(" []"), QString()));
+}
+
+// The script converter writes what the application's own writer writes for characters
+// ISO 8859-1 lacks.
+TEST_F(UkScriptsTest, ConverterWritesTheApplicationsStandIns)
+{
+    const QString title = QString::fromUtf8("A \u2013 \u201Cb\u201D \u2019c\u2026 \u20AC1\u2122 "
+                                            "\u0141\u0153 \u017A e\u0301 \u65E5 \U0001F600 \u00E9");
+    ASSERT_TRUE(writeFile(support() + "/database/001-x.dat",
+        "#getdat 1\nC\tx\tX\nP\t1\t20230101200000 +0100\t20230101210000 +0100\t" + title.toUtf8()
+            + "\t\t\t\t\n"));
+    ASSERT_EQ(convert().status, 0);
+    const QByteArray written = readFile(output() + "/20230101.tgd");
+    QByteArray expected;
+    tgd::appendField(expected, title);
+    EXPECT_EQ(written.split('\t').value(3), expected);
 }
 
 // A disk too small for the new days leaves the old ones byte for byte: none is replaced

@@ -1,5 +1,6 @@
 #include "base/Settings.h"
 #include "guide/TGDFile.h"
+#include "guide/TGDFormat.h"
 #include "support/SydneyTime.h"
 #include "support/TempHome.h"
 
@@ -75,4 +76,35 @@ TEST_F(TGDFileTest, DerivesTimesInLocalTime)
     e.rawStart = "not a time";
     TGDFile::fixEntry(e, false);
     EXPECT_FALSE(e.start.isValid() || e.stop.isValid() || !e.startTime.isEmpty());
+}
+
+// What a character ISO 8859-1 lacks becomes, alike from the import's UTF-8 and from text in
+// memory (a write-back).
+TEST(TGDFormat, CharactersOutsideIso88591GetReadableStandIns)
+{
+    const struct {
+        const char *utf8;
+        QByteArray latin1;
+    } rows[] = {
+        { "Doctor Who \u2013 The Eleventh Hour \u2014 Part 1",
+            "Doctor Who - The Eleventh Hour - Part 1" },
+        { "\u201CQuoted\u201D and \u2018single\u2019", "\"Quoted\" and 'single'" },
+        { "Wait for it\u2026", "Wait for it..." },
+        { "\u20AC5 deal\u2122", "EUR5 dealTM" },
+        { "\u0141\u00F3d\u017A \u0152uvre",
+            "L\xF3"
+            "dz OEuvre" },
+        { "Caf\u00E9 e\u0301 \u01FB", "Caf\xE9 e a" },
+        { "\u65E5\u672C \U0001F600 end", "?? ? end" },
+        { "tab\there\r\nline", "tab here  line" },
+        { "zero\u200Bwidth\u00A0space", "zerowidth\xA0space" },
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.utf8);
+        QByteArray fromUtf8, fromText;
+        tgd::appendUtf8Field(fromUtf8, r.utf8);
+        tgd::appendField(fromText, QString::fromUtf8(r.utf8));
+        EXPECT_EQ(fromUtf8, r.latin1);
+        EXPECT_EQ(fromText, r.latin1);
+    }
 }
