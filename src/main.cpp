@@ -52,6 +52,8 @@ int main(int argc, char *argv[])
             return runConvertCommand(options, out, err);
         if (options.mark || options.unmark)
             return runMarkCommand(options, out, err);
+        if (options.status)
+            return runStatusCommand(out, err);
         return runHeadless(options);
     }
 

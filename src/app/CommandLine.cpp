@@ -3,6 +3,7 @@
 #include "app/AutoRun.h"
 #include "app/EPGController.h"
 #include "app/ScriptCommands.h"
+#include "app/Unattended.h"
 #include "base/Clock.h"
 #include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
@@ -64,39 +65,74 @@ QString refusal(const QCommandLineParser &parser, const QStringList &arguments)
 
 } // namespace
 
+namespace
+{
+
+// Every option: its name and, when it takes one, its value's name. The parser, the help's
+// check and the man page's and completion's tests all read this table.
+struct OptionSpec {
+    const char *name;
+    const char *valueName;
+};
+constexpr OptionSpec kOptions[] = {
+    { "help", nullptr },
+    { "headless", nullptr },
+    { "reload", nullptr },
+    { "download", nullptr },
+    { "upload", nullptr },
+    { "status", nullptr },
+    { "get", "KEY" },
+    { "set", "KEY=VALUE" },
+    // --convert takes two values; the second arrives as the one positional argument.
+    { "convert", "XMLTV_FILE" },
+    { "xml", nullptr },
+    { "pvr-sim", "FOLDER" },
+    { "search", "TEXT" },
+    { "now-on", nullptr },
+    { "at", "TIME" },
+    { "mark", "TIME" },
+    { "unmark", "TIME" },
+    { "pad", "BEFORE,AFTER" },
+};
+
+} // namespace
+
+QStringList commandLineOptionNames()
+{
+    QStringList names;
+    for (const OptionSpec &spec : kOptions)
+        names << QStringLiteral("--") + QLatin1String(spec.name);
+    return names;
+}
+
 CommandLineOptions parseCommandLine(const QStringList &arguments)
 {
-    const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
-    const QCommandLineOption headless(QStringLiteral("headless"));
-    const QCommandLineOption reload(QStringLiteral("reload"));
-    const QCommandLineOption download(QStringLiteral("download"));
-    const QCommandLineOption get(QStringLiteral("get"), QString(), QStringLiteral("KEY"));
-    const QCommandLineOption set(QStringLiteral("set"), QString(), QStringLiteral("KEY=VALUE"));
-    // --convert takes two values; the second arrives as the one positional argument.
-    const QCommandLineOption convert(
-        QStringLiteral("convert"), QString(), QStringLiteral("XMLTV_FILE"));
-    const QCommandLineOption xml(QStringLiteral("xml"));
-    const QCommandLineOption upload(QStringLiteral("upload"));
-    const QCommandLineOption pvrSim(QStringLiteral("pvr-sim"), QString(), QStringLiteral("FOLDER"));
-    const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("TEXT"));
-    const QCommandLineOption nowOn(QStringLiteral("now-on"));
-    const QCommandLineOption at(QStringLiteral("at"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption mark(QStringLiteral("mark"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption unmark(QStringLiteral("unmark"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption pad(QStringLiteral("pad"), QString(), QStringLiteral("BEFORE,AFTER"));
-
     QCommandLineParser parser;
     // "-headless" is a mistake, not the letters h, e, a, ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim,
-        search, nowOn, at, mark, unmark, pad });
+    for (const OptionSpec &spec : kOptions) {
+        QStringList names { QLatin1String(spec.name) };
+        if (names.first() == QLatin1String("help"))
+            names.prepend(QStringLiteral("h"));
+        parser.addOption(QCommandLineOption(
+            names, QString(), spec.valueName ? QLatin1String(spec.valueName) : QString()));
+    }
+    const QString help = QStringLiteral("help"), headless = QStringLiteral("headless"),
+                  reload = QStringLiteral("reload"), download = QStringLiteral("download"),
+                  get = QStringLiteral("get"), set = QStringLiteral("set"),
+                  convert = QStringLiteral("convert"), xml = QStringLiteral("xml"),
+                  upload = QStringLiteral("upload"), pvrSim = QStringLiteral("pvr-sim"),
+                  search = QStringLiteral("search"), nowOn = QStringLiteral("now-on"),
+                  at = QStringLiteral("at"), mark = QStringLiteral("mark"),
+                  unmark = QStringLiteral("unmark"), pad = QStringLiteral("pad"),
+                  status = QStringLiteral("status");
 
     CommandLineOptions o;
     if (!parser.parse(arguments)) {
         o.error = refusal(parser, arguments);
         return o;
     }
-    auto value = [&](const QCommandLineOption &option) -> std::optional<QString> {
+    auto value = [&](const QString &option) -> std::optional<QString> {
         if (!parser.isSet(option))
             return std::nullopt;
         return parser.value(option);
@@ -116,6 +152,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.mark = value(mark);
     o.unmark = value(unmark);
     o.pad = value(pad);
+    o.status = parser.isSet(status);
 
     const QStringList positional = parser.positionalArguments();
     if (o.mark || o.unmark) {
@@ -143,6 +180,10 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
         o.error = QStringLiteral("--xml goes with --convert");
     } else if (o.at && !o.nowOn) {
         o.error = QStringLiteral("--at goes with --now-on");
+    } else if (o.status
+        && (o.download || o.upload || o.reload || o.getKey || o.setAssignment || o.search
+            || o.nowOn)) {
+        o.error = QStringLiteral("--status goes alone");
     }
     return o;
 }
@@ -182,13 +223,16 @@ QString commandLineHelp()
         "                     programme. A running window is asked to do it\n"
         "  --unmark \"YYYY-MM-DD HH:MM\" CHANNEL\n"
         "                     do not record it, whatever the keyword rules say\n"
+        "  --status           the guide on disk, the last fetch and upload, the daily run;\n"
+        "                     exit 0 when the latest run succeeded and the guide reaches\n"
+        "                     two days ahead, 1 otherwise, 2 on an error\n"
         "  --help             show this text\n");
 }
 
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.mark && !o.unmark
+        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.mark && !o.unmark && !o.status
         && o.error.isEmpty();
 }
 
@@ -337,6 +381,7 @@ int runHeadless(const CommandLineOptions &options)
     slc.setKeywordController(&kwc);
     slc.setProgrammeTable(&programmes);
     EPGController controller(&log);
+    controller.setRunner(Unattended::runner());
     controller.setSourceList(&slc);
     controller.setKeywordStore(&kwc);
     controller.awakeFromNib();
@@ -372,5 +417,17 @@ int runHeadless(const CommandLineOptions &options)
     }
     controller.applicationWillTerminate();
     DataFolderLock::setReporter({});
+    if (options.download || options.upload) {
+        auto outcome = [&controller](RunRecords::Job job, bool ran) -> std::optional<RunOutcome> {
+            if (!ran)
+                return std::nullopt;
+            return controller.lastOutcome(job);
+        };
+        Unattended::finish(
+            Unattended::outcome(outcome(RunRecords::Job::Fetch, options.download),
+                outcome(RunRecords::Job::Upload, options.upload), Unattended::runner(),
+                RunRecords::read(RunRecords::Job::Unattended), Clock::now()),
+            [](const QString &line) { std::fprintf(stderr, "pallaro: %s\n", qPrintable(line)); });
+    }
     return status;
 }

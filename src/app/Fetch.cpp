@@ -3,6 +3,7 @@
 #include "app/GridJobs.h"
 #include "app/GuideArchive.h"
 #include "app/GuideConversion.h"
+#include "app/RunRecords.h"
 #include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
@@ -138,8 +139,9 @@ void EPGController::setButtonsForFetch(bool running)
     buttons_->setUploadEnabled(!running);
 }
 
-void EPGController::endFetch(bool succeeded)
+void EPGController::endFetch(bool succeeded, const QString &cause)
 {
+    record(RunRecords::Job::Fetch, succeeded, cause);
     fetchRunning_ = false;
     ui_.run([this, succeeded] {
         setButtonsForFetch(false);
@@ -216,7 +218,7 @@ void EPGController::fetchDataKR()
     limits.stallSeconds = stallSeconds_;
     const std::optional<QByteArray> body = Download::whole(url, limits, &why);
     if (fetchStop_) {
-        endFetch(false);
+        endFetch(false, stoppedCause());
         return;
     }
     if (!body)
@@ -260,7 +262,7 @@ void EPGController::fetchDataKR()
             reason = QStringLiteral("The archive of an earlier fetch holds no guide: ") + why;
     }
     if (fetchStop_) {
-        endFetch(false);
+        endFetch(false, stoppedCause());
         return;
     }
     if (!moveGuide(guide, unpacked.path(), output, &why)) {
@@ -273,7 +275,7 @@ void EPGController::fetchDataKR()
         systemLog(QStringLiteral("Task1 failed."));
         printStatus(QStringLiteral(" Grabber failure\n"));
         printStatus(reason + QStringLiteral("\n"));
-        endFetch(false);
+        endFetch(false, reason);
         return;
     }
 
@@ -336,5 +338,9 @@ void EPGController::fetchDataKR()
                 gc_->loadPages();
         });
     }
-    endFetch(conversion.programmes() > 0 && conversion.dayFiles() > 0);
+    const bool made = conversion.programmes() > 0 && conversion.dayFiles() > 0;
+    endFetch(made,
+        made ? QStringLiteral("%1 day files written").arg(conversion.dayFiles())
+             : QStringLiteral("The guide held no programmes (") + conversion.why()
+                + QStringLiteral("): no day files were made"));
 }

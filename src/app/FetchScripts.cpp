@@ -101,12 +101,12 @@ void EPGController::fetchDataUK()
         systemLog(interpreter + QStringLiteral(" could not be started: ") + script.errorString());
         return false;
     };
-    auto failed = [this](const QString &task, const QString &status) {
+    auto failed = [this](const QString &task, const QString &status, const QString &cause) {
         if (!fetchStop_) {
             systemLog(task);
             printStatus(status);
         }
-        endFetch(false);
+        endFetch(false, fetchStop_ ? stoppedCause() : cause);
     };
 
     log_->setText(QStringLiteral("Starting...\n"));
@@ -116,7 +116,8 @@ void EPGController::fetchDataUK()
     if (!run(grabber, kPhp, { program + QStringLiteral("getdat.php") },
              QProcess::ForwardedErrorChannel, [this](QProcess &p) { return copyDataUK(p); })
         || fetchStop_)
-        return failed(QStringLiteral("Task1 failed."), QStringLiteral(" Grabber failure\n"));
+        return failed(QStringLiteral("Task1 failed."), QStringLiteral(" Grabber failure\n"),
+            QStringLiteral("The grabber getdat.php failed: see the StatusLog"));
 
     const QVariant days = Settings::value(QStringLiteral("daysToLoad"));
     printStatus(QStringLiteral("Downloading finished.\n"));
@@ -131,9 +132,10 @@ void EPGController::fetchDataUK()
     if (!run(converter, kPerl, arguments, QProcess::ForwardedChannels,
              [this](QProcess &p) { return finish(p, fetchStop_); })
         || fetchStop_)
-        return failed(QStringLiteral("Task2 failed."), QStringLiteral(" Converting Failed\n"));
+        return failed(QStringLiteral("Task2 failed."), QStringLiteral(" Converting Failed\n"),
+            QStringLiteral("The converter dat2tgd.pl failed: see the StatusLog"));
 
     printStatus(QStringLiteral(" Done\n"));
     rescanAndReload();
-    endFetch(true);
+    endFetch(true, QStringLiteral("%1 guide days on disk").arg(slc_ ? slc_->fileList().size() : 0));
 }
