@@ -51,17 +51,25 @@ QString outcomeLine(const RunOutcome &o, bool withRunner)
         + (o.cause.isEmpty() ? QString() : QStringLiteral(": ") + o.cause);
 }
 
-QStringList startupNotes(const QDate &today)
+Notes startupNotes(const QDate &today)
 {
-    QStringList notes;
-    if (const std::optional<RunOutcome> run = RunRecords::read(RunRecords::Job::Unattended))
-        notes << (run->by == QLatin1String("timer")
-                         ? QStringLiteral("Last daily run, ")
-                         : QStringLiteral("Last run without the window, "))
-                + outcomeLine(*run, false);
+    Notes notes;
+    if (const std::optional<RunOutcome> run = RunRecords::read(RunRecords::Job::Unattended)) {
+        const bool daily = run->by == QLatin1String("timer");
+        QString line = (daily ? QStringLiteral("The daily run of ")
+                              : QStringLiteral("The run without the window of "))
+            + run->time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+            + (run->ok ? QStringLiteral(" succeeded") : QStringLiteral(" failed"));
+        if (daily && !run->ok && run->attempt > 1)
+            line += QStringLiteral(" after %1 tries").arg(run->attempt);
+        notes.lines << line + QStringLiteral(". ") + run->cause;
+        notes.alarming = !run->ok;
+    }
     const QString warning = guideWarning(guideOnDisk(Paths::outputFolder(), today), today);
-    if (!warning.isEmpty())
-        notes << warning;
+    if (!warning.isEmpty()) {
+        notes.lines << warning;
+        notes.alarming = true;
+    }
     return notes;
 }
 

@@ -27,6 +27,11 @@ QString guideWarning(const std::optional<GuideSpan> &guide, const QDate &today);
 QString outcomeLine(const RunOutcome &outcome, bool withRunner = true);
 
 // What the window says when it starts: the last windowless run's outcome and the guide
-// warning, each a line; nothing to say, nothing.
-QStringList startupNotes(const QDate &today);
+// warning, each a line (nothing to say, no lines); alarming when a run failed or the guide
+// runs out soon.
+struct Notes {
+    QStringList lines;
+    bool alarming = false;
+};
+Notes startupNotes(const QDate &today);
 } // namespace RunReport
