@@ -140,8 +140,10 @@ public:
 
 private:
     void setButtonsForFetch(bool running);
-    // `cause`: the line for the fetch's record.
-    void endFetch(bool succeeded, const QString &cause);
+    // `cause`: the line for the fetch's record. Not `fetched`: the day files came from the
+    // archive of an earlier fetch, nothing new came, and the record says the fetch failed
+    // (so that the daily run tries again).
+    void endFetch(bool succeeded, const QString &cause, bool fetched = true);
     static QString stoppedCause() { return QStringLiteral("Stopped before the end"); }
     // Keeps the outcome and writes its record to the data folder. Any thread.
     void record(RunRecords::Job job, bool ok, const QString &cause);

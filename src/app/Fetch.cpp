@@ -139,9 +139,9 @@ void EPGController::setButtonsForFetch(bool running)
     buttons_->setUploadEnabled(!running);
 }
 
-void EPGController::endFetch(bool succeeded, const QString &cause)
+void EPGController::endFetch(bool succeeded, const QString &cause, bool fetched)
 {
-    record(RunRecords::Job::Fetch, succeeded, cause);
+    record(RunRecords::Job::Fetch, succeeded && fetched, cause);
     fetchRunning_ = false;
     ui_.run([this, succeeded] {
         setButtonsForFetch(false);
@@ -339,8 +339,11 @@ void EPGController::fetchDataKR()
         });
     }
     const bool made = conversion.programmes() > 0 && conversion.dayFiles() > 0;
-    endFetch(made,
-        made ? QStringLiteral("%1 day files written").arg(conversion.dayFiles())
-             : QStringLiteral("The guide held no programmes (") + conversion.why()
-                + QStringLiteral("): no day files were made"));
+    QString cause = made ? QStringLiteral("%1 day files written").arg(conversion.dayFiles())
+                         : QStringLiteral("The guide held no programmes (") + conversion.why()
+            + QStringLiteral("): no day files were made");
+    if (olderArchive)
+        cause = reason + QStringLiteral("; ") + cause
+            + QStringLiteral(" from the archive of an earlier fetch");
+    endFetch(made, cause, !olderArchive);
 }

@@ -7,6 +7,9 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QVariantMap>
 #include <gtest/gtest.h>
 
@@ -105,6 +108,34 @@ TEST_F(Notify, ARunFromATerminalTellsAtOnceAndNoServerIsNoError)
     EXPECT_EQ(r.status, 1);
     ASSERT_EQ(server.shown.size(), 1);
     EXPECT_EQ(server.shown.first().summary, "Pallaro: a run without the window failed");
+}
+
+// With the provider down, the archive of an earlier fetch still makes day files; nothing
+// new came, so the daily run fails and is tried again.
+TEST_F(Notify, ADailyRunThatOnlyConvertedAnEarlierArchiveFails)
+{
+    QTemporaryDir provider;
+    makeSample(provider.path(), { "--key", "Sydney", "--path", "myxmltv" });
+    ASSERT_TRUE(QDir().mkpath(home.supportFolder() + "/output"));
+    ASSERT_TRUE(QFile::copy(
+        provider.path() + "/myxmltv/xmltvSydney.zip", home.supportFolder() + "/output/kR.zip"));
+
+    Ran r = fetch({ "PALLARO_DAILY_RUN=1" });
+    EXPECT_EQ(r.status, 1) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("converting the archive of an earlier fetch"))
+        << r.out.toStdString();
+    EXPECT_FALSE(QDir(home.supportFolder() + "/output").entryList({ "*.tgd" }).isEmpty());
+    const auto fetched = RunRecords::read(RunRecords::Job::Fetch);
+    ASSERT_TRUE(fetched);
+    EXPECT_FALSE(fetched->ok);
+    EXPECT_TRUE(fetched->cause.startsWith("The download brought nothing: "));
+    EXPECT_TRUE(fetched->cause.endsWith(" day files written from the archive of an earlier fetch"))
+        << fetched->cause.toStdString();
+
+    // From a terminal the day files made are what --download promises.
+    r = fetch();
+    EXPECT_EQ(r.status, 0) << r.out.toStdString();
+    EXPECT_FALSE(RunRecords::read(RunRecords::Job::Unattended)->ok);
 }
 
 } // namespace
