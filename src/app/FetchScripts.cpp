@@ -37,6 +37,19 @@ bool finish(QProcess &script, const std::atomic<bool> &stop,
     return script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
 }
 
+// Why a script failed, for the fetch's record; its own messages went to standard error.
+QString scriptFailure(const QString &script, const QProcess &process)
+{
+    if (process.error() == QProcess::FailedToStart)
+        return script + QStringLiteral(" could not be started: ") + process.errorString();
+    if (process.exitStatus() != QProcess::NormalExit)
+        return script + QStringLiteral(" crashed");
+    return script
+        + QStringLiteral(" failed with exit status %1 (its messages went to standard "
+                         "error: the terminal, or the journal for the daily run)")
+              .arg(process.exitCode());
+}
+
 } // namespace
 
 GrabberProgress::Step GrabberProgress::feed(const QByteArray &chunk)
@@ -117,7 +130,7 @@ void EPGController::fetchDataUK()
              QProcess::ForwardedErrorChannel, [this](QProcess &p) { return copyDataUK(p); })
         || fetchStop_)
         return failed(QStringLiteral("Task1 failed."), QStringLiteral(" Grabber failure\n"),
-            QStringLiteral("The grabber getdat.php failed: see the StatusLog"));
+            scriptFailure(QStringLiteral("The grabber getdat.php"), grabber));
 
     const QVariant days = Settings::value(QStringLiteral("daysToLoad"));
     printStatus(QStringLiteral("Downloading finished.\n"));
@@ -133,7 +146,7 @@ void EPGController::fetchDataUK()
              [this](QProcess &p) { return finish(p, fetchStop_); })
         || fetchStop_)
         return failed(QStringLiteral("Task2 failed."), QStringLiteral(" Converting Failed\n"),
-            QStringLiteral("The converter dat2tgd.pl failed: see the StatusLog"));
+            scriptFailure(QStringLiteral("The converter dat2tgd.pl"), converter));
 
     printStatus(QStringLiteral(" Done\n"));
     rescanAndReload();

@@ -1,5 +1,6 @@
 // The script-based fetch with the real php and perl: stand-in scripts for a failing
 // converter, and the shipped grabber and converter on a real guide.
+#include "app/RunRecords.h"
 #include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
@@ -60,6 +61,9 @@ TEST_F(FetchScripts, ConverterFailureEndsTheFetchWithThePlaceholder)
     EXPECT_EQ(rec.calls, kButtonsOff + QStringList { "writeOutData" } + kButtonsOn);
     ASSERT_EQ(view.last.size(), 1u);
     EXPECT_EQ(view.last.front()->file, "Loading...");
+    EXPECT_EQ(controller.lastOutcome(RunRecords::Job::Fetch).cause,
+        "The converter dat2tgd.pl failed with exit status 2 (its messages went to standard "
+        "error: the terminal, or the journal for the daily run)");
 }
 
 TEST_F(FetchScripts, MissingGrabberIsAGrabberFailure)
@@ -68,6 +72,11 @@ TEST_F(FetchScripts, MissingGrabberIsAGrabberFailure)
     EXPECT_FALSE(fetch());
     EXPECT_EQ(log.text(), "Starting...\n Grabber failure\n");
     EXPECT_TRUE(converterArguments().isEmpty());
+    const std::optional<RunOutcome> recorded = RunRecords::read(RunRecords::Job::Fetch);
+    ASSERT_TRUE(recorded);
+    EXPECT_FALSE(recorded->ok);
+    EXPECT_TRUE(recorded->cause.startsWith("The grabber getdat.php failed with exit status "))
+        << recorded->cause.toStdString();
 }
 
 TEST_F(FetchScripts, ShippedScriptsFetchARealGuideEndToEnd)
