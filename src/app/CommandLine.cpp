@@ -70,11 +70,11 @@ namespace
 
 // Every option: its name and, when it takes one, its value's name. The parser, the help's
 // check and the man page's and completion's tests all read this table.
-struct OptionSpec {
+struct OptionRow {
     const char *name;
     const char *valueName;
 };
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     { "help", nullptr },
     { "headless", nullptr },
     { "reload", nullptr },
@@ -100,8 +100,8 @@ constexpr OptionSpec kOptions[] = {
 QStringList commandLineOptionNames()
 {
     QStringList names;
-    for (const OptionSpec &spec : kOptions)
-        names << QStringLiteral("--") + QLatin1String(spec.name);
+    for (const OptionRow &row : kOptions)
+        names << QStringLiteral("--") + QLatin1String(row.name);
     return names;
 }
 
@@ -110,12 +110,12 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     QCommandLineParser parser;
     // "-headless" is a mistake, not the letters h, e, a, ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const OptionSpec &spec : kOptions) {
-        QStringList names { QLatin1String(spec.name) };
+    for (const OptionRow &row : kOptions) {
+        QStringList names { QLatin1String(row.name) };
         if (names.first() == QLatin1String("help"))
             names.prepend(QStringLiteral("h"));
         parser.addOption(QCommandLineOption(
-            names, QString(), spec.valueName ? QLatin1String(spec.valueName) : QString()));
+            names, QString(), row.valueName ? QLatin1String(row.valueName) : QString()));
     }
     const QString help = QStringLiteral("help"), headless = QStringLiteral("headless"),
                   reload = QStringLiteral("reload"), download = QStringLiteral("download"),
