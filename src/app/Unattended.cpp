@@ -3,6 +3,7 @@
 #include "app/DesktopNotification.h"
 
 #include <QStringList>
+#include <cstdlib>
 
 namespace Unattended
 {
@@ -29,9 +30,10 @@ RunOutcome outcome(const std::optional<RunOutcome> &fetch, const std::optional<R
     part(fetch, QStringLiteral("Fetch"));
     part(upload, QStringLiteral("Upload"));
     run.cause = parts.join(QStringLiteral("; "));
+    // Either way round: a clock set back a little must not restart the count.
     if (!run.ok && by == QLatin1String("timer") && previous && !previous->ok
         && previous->by == QLatin1String("timer") && previous->time.isValid()
-        && previous->time <= now && previous->time.secsTo(now) < kTriesWindowSeconds)
+        && std::abs(previous->time.secsTo(now)) < kTriesWindowSeconds)
         run.attempt = previous->attempt + 1;
     return run;
 }

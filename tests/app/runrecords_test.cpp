@@ -130,7 +130,8 @@ TEST(Unattended, TheDailyRunTellsTheDesktopAfterItsLastTry)
         { "after a success", previous("timer", true, 1, 12), 1 },
         { "yesterday's last try", previous("timer", false, last, 24 * 60), 1 },
         { "after a run from a terminal", previous("headless", false, 1, 12), 1 },
-        { "a record from the future", previous("timer", false, 2, -30), 1 },
+        { "a record a little ahead of the clock", previous("timer", false, 2, -1), 3 },
+        { "tomorrow's record, the clock set back", previous("timer", false, 2, -24 * 60), 1 },
     };
     const RunOutcome failed = job(false, "The download brought nothing");
     for (const auto &c : cases) {
