@@ -8,6 +8,7 @@
 
 #ifdef PALLARO_HAS_GUI
 #include "app/EPGController.h"
+#include "widgets/AppIcon.h"
 #include "widgets/MainWindow.h"
 
 #include <QApplication>
@@ -52,6 +53,8 @@ int main(int argc, char *argv[])
             return runConvertCommand(options, out, err);
         if (options.mark || options.unmark)
             return runMarkCommand(options, out, err);
+        if (options.status)
+            return runStatusCommand(out, err);
         return runHeadless(options);
     }
 
@@ -61,6 +64,9 @@ int main(int argc, char *argv[])
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // The desktop entry's id ties the window to its menu entry and icon (on Wayland too).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.pallaro.Pallaro"));
+    QApplication::setWindowIcon(applicationIcon());
     // Ended by the session (a logout, a shutdown) as by Quit: the marks reach the disk. Set
     // before the window starts, and queued, so that a signal during start-up is not lost.
     quitOnTerminationSignals([] {

@@ -1,5 +1,6 @@
 #include "app/AutoRun.h"
 
+#include "app/Unattended.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/WholeFile.h"
@@ -51,7 +52,31 @@ QString SystemdAutoRun::fillTemplate(
     text.replace(QLatin1String("$HOUR"), local.toString(QStringLiteral("HH")));
     text.replace(QLatin1String("$MINUTE"), local.toString(QStringLiteral("mm")));
     text.replace(QLatin1String("$PALLARO"), quotedUnitText(executable));
+    text.replace(QLatin1String("$TRIESWINDOW"), QString::number(Unattended::kTriesWindowSeconds));
+    text.replace(QLatin1String("$TRIES"), QString::number(Unattended::kTries));
+    text.replace(QLatin1String("$RETRYSEC"), QString::number(Unattended::kRetrySeconds));
     return text;
+}
+
+QString SystemdAutoRun::nextRun()
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("systemctl"));
+    if (program.isEmpty())
+        return {};
+    QProcess process;
+    process.start(program,
+        { QStringLiteral("--user"), QStringLiteral("show"), kTimer,
+            QStringLiteral("--property=NextElapseUSecRealtime"), QStringLiteral("--value") });
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    const QString next = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
+        || next == QLatin1String("n/a") || next == QLatin1String("0"))
+        return {};
+    return next.section(QLatin1Char('\n'), 0, 0);
 }
 
 void SystemdAutoRun::setAutoRun(bool on)

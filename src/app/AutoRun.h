@@ -20,11 +20,16 @@ public:
     // the timer and deletes both units. Blocks while systemctl runs.
     void setAutoRun(bool on) override;
 
+    // When systemd will next start the daily run, as systemctl says it; empty when it
+    // cannot say (no timer, no systemctl).
+    static QString nextRun();
+
     // "$XDG_CONFIG_HOME/systemd/user"; no final "/".
     static QString unitFolder();
     // A template with "$APPSUPPORT", "$HOUR", "$MINUTE" replaced literally in that order
     // (the hour and minute of `time` in local time, two digits each), then "$PALLARO" by
-    // the executable's path.
+    // the executable's path, and "$TRIES", "$RETRYSEC" and "$TRIESWINDOW" by the daily
+    // run's retry settings (Unattended).
     static QString fillTemplate(
         QString text, const QString &appSupport, const QDateTime &time, const QString &executable);
 

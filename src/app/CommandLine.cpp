@@ -3,6 +3,7 @@
 #include "app/AutoRun.h"
 #include "app/EPGController.h"
 #include "app/ScriptCommands.h"
+#include "app/Unattended.h"
 #include "base/Clock.h"
 #include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
@@ -64,39 +65,74 @@ QString refusal(const QCommandLineParser &parser, const QStringList &arguments)
 
 } // namespace
 
+namespace
+{
+
+// Every option: its name and, when it takes one, its value's name. The parser, the help's
+// check and the man page's and completion's tests all read this table.
+struct OptionRow {
+    const char *name;
+    const char *valueName;
+};
+constexpr OptionRow kOptions[] = {
+    { "help", nullptr },
+    { "headless", nullptr },
+    { "reload", nullptr },
+    { "download", nullptr },
+    { "upload", nullptr },
+    { "status", nullptr },
+    { "get", "KEY" },
+    { "set", "KEY=VALUE" },
+    // --convert takes two values; the second arrives as the one positional argument.
+    { "convert", "XMLTV_FILE" },
+    { "xml", nullptr },
+    { "pvr-sim", "FOLDER" },
+    { "search", "TEXT" },
+    { "now-on", nullptr },
+    { "at", "TIME" },
+    { "mark", "TIME" },
+    { "unmark", "TIME" },
+    { "pad", "BEFORE,AFTER" },
+};
+
+} // namespace
+
+QStringList commandLineOptionNames()
+{
+    QStringList names;
+    for (const OptionRow &row : kOptions)
+        names << QStringLiteral("--") + QLatin1String(row.name);
+    return names;
+}
+
 CommandLineOptions parseCommandLine(const QStringList &arguments)
 {
-    const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
-    const QCommandLineOption headless(QStringLiteral("headless"));
-    const QCommandLineOption reload(QStringLiteral("reload"));
-    const QCommandLineOption download(QStringLiteral("download"));
-    const QCommandLineOption get(QStringLiteral("get"), QString(), QStringLiteral("KEY"));
-    const QCommandLineOption set(QStringLiteral("set"), QString(), QStringLiteral("KEY=VALUE"));
-    // --convert takes two values; the second arrives as the one positional argument.
-    const QCommandLineOption convert(
-        QStringLiteral("convert"), QString(), QStringLiteral("XMLTV_FILE"));
-    const QCommandLineOption xml(QStringLiteral("xml"));
-    const QCommandLineOption upload(QStringLiteral("upload"));
-    const QCommandLineOption pvrSim(QStringLiteral("pvr-sim"), QString(), QStringLiteral("FOLDER"));
-    const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("TEXT"));
-    const QCommandLineOption nowOn(QStringLiteral("now-on"));
-    const QCommandLineOption at(QStringLiteral("at"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption mark(QStringLiteral("mark"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption unmark(QStringLiteral("unmark"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption pad(QStringLiteral("pad"), QString(), QStringLiteral("BEFORE,AFTER"));
-
     QCommandLineParser parser;
     // "-headless" is a mistake, not the letters h, e, a, ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim,
-        search, nowOn, at, mark, unmark, pad });
+    for (const OptionRow &row : kOptions) {
+        QStringList names { QLatin1String(row.name) };
+        if (names.first() == QLatin1String("help"))
+            names.prepend(QStringLiteral("h"));
+        parser.addOption(QCommandLineOption(
+            names, QString(), row.valueName ? QLatin1String(row.valueName) : QString()));
+    }
+    const QString help = QStringLiteral("help"), headless = QStringLiteral("headless"),
+                  reload = QStringLiteral("reload"), download = QStringLiteral("download"),
+                  get = QStringLiteral("get"), set = QStringLiteral("set"),
+                  convert = QStringLiteral("convert"), xml = QStringLiteral("xml"),
+                  upload = QStringLiteral("upload"), pvrSim = QStringLiteral("pvr-sim"),
+                  search = QStringLiteral("search"), nowOn = QStringLiteral("now-on"),
+                  at = QStringLiteral("at"), mark = QStringLiteral("mark"),
+                  unmark = QStringLiteral("unmark"), pad = QStringLiteral("pad"),
+                  status = QStringLiteral("status");
 
     CommandLineOptions o;
     if (!parser.parse(arguments)) {
         o.error = refusal(parser, arguments);
         return o;
     }
-    auto value = [&](const QCommandLineOption &option) -> std::optional<QString> {
+    auto value = [&](const QString &option) -> std::optional<QString> {
         if (!parser.isSet(option))
             return std::nullopt;
         return parser.value(option);
@@ -116,6 +152,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.mark = value(mark);
     o.unmark = value(unmark);
     o.pad = value(pad);
+    o.status = parser.isSet(status);
 
     const QStringList positional = parser.positionalArguments();
     if (o.mark || o.unmark) {
@@ -143,6 +180,10 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
         o.error = QStringLiteral("--xml goes with --convert");
     } else if (o.at && !o.nowOn) {
         o.error = QStringLiteral("--at goes with --now-on");
+    } else if (o.status
+        && (o.download || o.upload || o.reload || o.getKey || o.setAssignment || o.search
+            || o.nowOn)) {
+        o.error = QStringLiteral("--status goes alone");
     }
     return o;
 }
@@ -163,9 +204,10 @@ QString commandLineHelp()
         "  --set KEY=VALUE    change a setting (lists comma-separated, booleans YES/NO,\n"
         "                     autoRunTime as HH:MM; autoRun and autoRunTime apply the\n"
         "                     daily run at once)\n"
-        "  --convert XMLTV_FILE OUTPUT_FOLDER [--xml]\n"
-        "                     write TGD day files (and day XMLTV files with --xml) from an\n"
-        "                     XMLTV file, with the current location and channel names\n"
+        "  --convert XMLTV_FILE OUTPUT_FOLDER\n"
+        "                     write TGD day files from an XMLTV file, with the current\n"
+        "                     location and channel names\n"
+        "  --xml              (with --convert) write day XMLTV files as well\n"
         "  --upload           send the guide days to the recorder (or FTP server); like\n"
         "                     --download, handed to a running window without --headless\n"
         "  --pvr-sim FOLDER   upload to a software recorder whose disk is FOLDER instead of\n"
@@ -175,20 +217,27 @@ QString commandLineHelp()
         "                     episode, category, description, rating or channel, case\n"
         "                     and accents ignored), one per line: start, channel and\n"
         "                     title separated by TABs; exit 1 when none is found\n"
-        "  --mark \"YYYY-MM-DD HH:MM\" CHANNEL [--pad BEFORE,AFTER]\n"
+        "  --now-on           print what is on air now: channel, start and title\n"
+        "                     separated by TABs; exit 1 when nothing is\n"
+        "  --at \"YYYY-MM-DD HH:MM\"\n"
+        "                     (with --now-on) at that local minute instead of now\n"
+        "  --mark \"YYYY-MM-DD HH:MM\" CHANNEL\n"
         "                     record the programme(s) starting then on CHANNEL (its key\n"
-        "                     or shown name), BEFORE minutes earlier and AFTER later; a\n"
-        "                     hand mark, kept over fetches and rules. Exit 1: no such\n"
-        "                     programme. A running window is asked to do it\n"
+        "                     or shown name); a hand mark, kept over fetches and rules.\n"
+        "                     Exit 1: no such programme. A running window is asked to do it\n"
+        "  --pad BEFORE,AFTER (with --mark) start BEFORE minutes earlier, end AFTER later\n"
         "  --unmark \"YYYY-MM-DD HH:MM\" CHANNEL\n"
         "                     do not record it, whatever the keyword rules say\n"
+        "  --status           the guide on disk, the last fetch and upload, the daily run;\n"
+        "                     exit 0 when the latest run succeeded and the guide reaches\n"
+        "                     two days ahead, 1 otherwise, 2 on an error\n"
         "  --help             show this text\n");
 }
 
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.mark && !o.unmark
+        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.mark && !o.unmark && !o.status
         && o.error.isEmpty();
 }
 
@@ -337,6 +386,7 @@ int runHeadless(const CommandLineOptions &options)
     slc.setKeywordController(&kwc);
     slc.setProgrammeTable(&programmes);
     EPGController controller(&log);
+    controller.setRunner(Unattended::runner());
     controller.setSourceList(&slc);
     controller.setKeywordStore(&kwc);
     controller.awakeFromNib();
@@ -372,5 +422,22 @@ int runHeadless(const CommandLineOptions &options)
     }
     controller.applicationWillTerminate();
     DataFolderLock::setReporter({});
+    if (options.download || options.upload) {
+        auto outcome = [&controller](RunRecords::Job job, bool ran) -> std::optional<RunOutcome> {
+            if (!ran)
+                return std::nullopt;
+            return controller.lastOutcome(job);
+        };
+        const RunOutcome run
+            = Unattended::outcome(outcome(RunRecords::Job::Fetch, options.download),
+                outcome(RunRecords::Job::Upload, options.upload), Unattended::runner(),
+                RunRecords::read(RunRecords::Job::Unattended), Clock::now());
+        Unattended::finish(run,
+            [](const QString &line) { std::fprintf(stderr, "pallaro: %s\n", qPrintable(line)); });
+        // The daily run fails whenever its record does, an earlier archive converted for
+        // want of a download included, so that systemd tries it again.
+        if (run.by == QLatin1String("timer") && !run.ok)
+            status = 1;
+    }
     return status;
 }

@@ -28,11 +28,15 @@ struct CommandLineOptions {
     std::optional<QString> unmark;        // --unmark "YYYY-MM-DD HH:MM" CHANNEL
     QString markChannel;                  // CHANNEL of --mark / --unmark
     std::optional<QString> pad;           // --pad BEFORE,AFTER (with --mark)
+    bool status = false; // --status
     QString error;                        // non-empty when the arguments are unusable
 };
 
 CommandLineOptions parseCommandLine(const QStringList &arguments);
 QString commandLineHelp();
+// Every long option the parser knows, "--help" first: what the help, the man page and the
+// bash completion must each name.
+QStringList commandLineOptionNames();
 
 // True when the options ask for the window rather than a command-line run.
 bool wantsWindow(const CommandLineOptions &options);
@@ -74,6 +78,11 @@ int runMarkCommand(const CommandLineOptions &options, QTextStream &out, QTextStr
 // one, a fetch from a local file: under the data-folder lock, ending with the reload
 // cycle (the hand decisions and the rules on the new days).
 int runConvertCommand(const CommandLineOptions &options, QTextStream &out, QTextStream &err);
+
+// --status: the guide on disk, the last fetch and upload with their outcomes, the daily
+// run and a warning when the guide ends within two days. Answers 0 when the latest run
+// succeeded and the guide reaches two days ahead, 1 otherwise, 2 when a record is damaged.
+int runStatusCommand(QTextStream &out, QTextStream &err);
 
 // Runs the controllers without a window: start-up, then every requested command in turn,
 // printing the StatusLog to standard output as it grows. Needs a QCoreApplication.

@@ -1,8 +1,10 @@
 #include "app/EPGController.h"
 
+#include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "base/StatusLog.h"
+#include "base/SystemLog.h"
 #include "device/PublishPicture.h"
 
 #include <QDir>
@@ -80,4 +82,22 @@ void EPGController::applicationWillTerminate()
     stopFetch();
     if (kwc_)
         kwc_->writeOutData();
+}
+
+void EPGController::record(RunRecords::Job job, bool ok, const QString &cause)
+{
+    RunOutcome outcome;
+    outcome.time = Clock::now();
+    outcome.ok = ok;
+    outcome.cause = RunRecords::causeLine(cause);
+    outcome.by = runner_;
+    (job == RunRecords::Job::Fetch ? lastFetch_ : lastUpload_) = outcome;
+    QString why;
+    if (!RunRecords::write(job, outcome, &why))
+        systemLog(QStringLiteral("The run record could not be written: ") + why);
+}
+
+RunOutcome EPGController::lastOutcome(RunRecords::Job job) const
+{
+    return job == RunRecords::Job::Fetch ? lastFetch_ : lastUpload_;
 }

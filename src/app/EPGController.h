@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Collaborators.h"
+#include "app/RunRecords.h"
 #include "base/UiQueue.h"
 
 #include <QDate>
@@ -64,6 +65,12 @@ public:
     static QString unFlipDate(const QString &rawDate);
     // "05122026" → "2026 - 12 - 05".
     static QString fileNameFromDateString(const QString &date);
+
+    // Who runs the fetches and uploads, for their records: "window", "headless" or "timer".
+    void setRunner(const QString &by) { runner_ = by; }
+    // The outcome of the last fetch or upload this controller ran (time invalid: none).
+    // The fetch's is complete once fetchFinished has been emitted.
+    RunOutcome lastOutcome(RunRecords::Job job) const;
 
     // Upload. Sends every guide day in list order over USB ("connectionMethod" "USB") or by
     // FTP, then beeps. UI thread; blocks until done. Answers false when the recorder could
@@ -133,7 +140,15 @@ public:
 
 private:
     void setButtonsForFetch(bool running);
-    void endFetch(bool succeeded);
+    // `cause`: the line for the fetch's record. Not `fetched`: the day files came from the
+    // archive of an earlier fetch, nothing new came, and the record says the fetch failed
+    // (so that the daily run tries again).
+    void endFetch(bool succeeded, const QString &cause, bool fetched = true);
+    static QString stoppedCause() { return QStringLiteral("Stopped before the end"); }
+    // Keeps the outcome and writes its record to the data folder. Any thread.
+    void record(RunRecords::Job job, bool ok, const QString &cause);
+    // The upload itself; `cause` gets the line for its record.
+    bool sendGuideDays(QString *cause);
     // A fetch's end: the day files on disk into the list, the programmes reloaded, a beep.
     // Answers false when the marks could not be written back to a day file.
     bool rescanAndReload();
@@ -157,6 +172,8 @@ private:
     std::shared_ptr<USBFunctions> usbf_;
     std::shared_ptr<TopfieldUSBContext> context_;
     FtpPublisher ftpPublisher_;
+    QString runner_ = QStringLiteral("window");
+    RunOutcome lastFetch_, lastUpload_;
     std::thread fetchWorker_;
     std::atomic<bool> fetchRunning_ = false;
     std::atomic<bool> fetchStop_ = false;

@@ -3,6 +3,7 @@
 #include "app/GridJobs.h"
 #include "app/GuideArchive.h"
 #include "app/GuideConversion.h"
+#include "app/RunRecords.h"
 #include "base/DataFolderLock.h"
 #include "base/FolderWalk.h"
 #include "base/Paths.h"
@@ -138,8 +139,9 @@ void EPGController::setButtonsForFetch(bool running)
     buttons_->setUploadEnabled(!running);
 }
 
-void EPGController::endFetch(bool succeeded)
+void EPGController::endFetch(bool succeeded, const QString &cause, bool fetched)
 {
+    record(RunRecords::Job::Fetch, succeeded && fetched, cause);
     // The list shows the days on disk again, not the placeholder row of the failed fetch.
     if (!succeeded)
         loadExistingTGDs();
@@ -219,7 +221,7 @@ void EPGController::fetchDataKR()
     limits.stallSeconds = stallSeconds_;
     const std::optional<QByteArray> body = Download::whole(url, limits, &why);
     if (fetchStop_) {
-        endFetch(false);
+        endFetch(false, stoppedCause());
         return;
     }
     if (!body)
@@ -267,7 +269,7 @@ void EPGController::fetchDataKR()
             reason = QStringLiteral("The archive of an earlier fetch holds no guide: ") + why;
     }
     if (fetchStop_) {
-        endFetch(false);
+        endFetch(false, stoppedCause());
         return;
     }
     if (!moveGuide(guide, unpacked.path(), output, &why)) {
@@ -280,7 +282,7 @@ void EPGController::fetchDataKR()
         systemLog(QStringLiteral("Task1 failed."));
         printStatus(QStringLiteral(" Grabber failure\n"));
         printStatus(reason + QStringLiteral("\n"));
-        endFetch(false);
+        endFetch(false, reason);
         return;
     }
 
@@ -290,11 +292,11 @@ void EPGController::fetchDataKR()
     GuideConversion conversion;
     conversion.convertToTGD(output);
     if (!conversion.writeError().isEmpty()) {
+        const QString cause = QStringLiteral("The guide was left as it was: cannot write ")
+            + conversion.writeError();
         systemLog(QStringLiteral("Task2 failed."));
-        printStatus(QStringLiteral(" Failed\n"));
-        printStatus(QStringLiteral("The guide was left as it was: cannot write ")
-            + conversion.writeError() + QStringLiteral("\n"));
-        endFetch(false);
+        printStatus(QStringLiteral(" Failed\n") + cause + QLatin1Char('\n'));
+        endFetch(false, cause);
         return;
     }
     printStatus(QStringLiteral(" Done\n"));
@@ -354,5 +356,14 @@ void EPGController::fetchDataKR()
                 gc_->loadPages();
         });
     }
-    endFetch(conversion.programmes() > 0 && conversion.dayFiles() > 0 && marksWritten);
+    const bool made = conversion.programmes() > 0 && conversion.dayFiles() > 0;
+    QString cause = made ? QStringLiteral("%1 day files written").arg(conversion.dayFiles())
+                         : QStringLiteral("The guide held no programmes (") + conversion.why()
+            + QStringLiteral("): no day files were made");
+    if (made && !marksWritten)
+        cause += QStringLiteral(", but the marks could not be written on them");
+    if (olderArchive)
+        cause = reason + QStringLiteral("; ") + cause
+            + QStringLiteral(" from the archive of an earlier fetch");
+    endFetch(made && marksWritten, cause, !olderArchive);
 }

@@ -37,6 +37,19 @@ bool finish(QProcess &script, const std::atomic<bool> &stop,
     return script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
 }
 
+// Why a script failed, for the fetch's record; its own messages went to standard error.
+QString scriptFailure(const QString &script, const QProcess &process)
+{
+    if (process.error() == QProcess::FailedToStart)
+        return script + QStringLiteral(" could not be started: ") + process.errorString();
+    if (process.exitStatus() != QProcess::NormalExit)
+        return script + QStringLiteral(" crashed");
+    return script
+        + QStringLiteral(" failed with exit status %1 (its messages went to standard "
+                         "error: the terminal, or the journal for the daily run)")
+              .arg(process.exitCode());
+}
+
 } // namespace
 
 GrabberProgress::Step GrabberProgress::feed(const QByteArray &chunk)
@@ -101,14 +114,16 @@ void EPGController::fetchDataUK()
         systemLog(interpreter + QStringLiteral(" could not be started: ") + script.errorString());
         return false;
     };
-    auto failed = [this](const QString &task, const QString &status, const QString &why = {}) {
+    // `said`: the cause is a line of the script's own, worth showing in the StatusLog.
+    auto failed = [this](const QString &task, const QString &status, const QString &cause,
+                      bool said = false) {
         if (!fetchStop_) {
             systemLog(task);
             printStatus(status);
-            if (!why.isEmpty())
-                printStatus(why + QLatin1Char('\n'));
+            if (said)
+                printStatus(cause + QLatin1Char('\n'));
         }
-        endFetch(false);
+        endFetch(false, fetchStop_ ? stoppedCause() : cause);
     };
 
     log_->setText(QStringLiteral("Starting...\n"));
@@ -118,7 +133,8 @@ void EPGController::fetchDataUK()
     if (!run(grabber, kPhp, { program + QStringLiteral("getdat.php") },
              QProcess::ForwardedErrorChannel, [this](QProcess &p) { return copyDataUK(p); })
         || fetchStop_)
-        return failed(QStringLiteral("Task1 failed."), QStringLiteral(" Grabber failure\n"));
+        return failed(QStringLiteral("Task1 failed."), QStringLiteral(" Grabber failure\n"),
+            scriptFailure(QStringLiteral("The grabber getdat.php"), grabber));
 
     const QVariant days = Settings::value(QStringLiteral("daysToLoad"));
     printStatus(QStringLiteral("Downloading finished.\n"));
@@ -134,11 +150,19 @@ void EPGController::fetchDataUK()
     if (!run(converter, kPerl, arguments, QProcess::ForwardedOutputChannel,
             [this](QProcess &p) { return finish(p, fetchStop_); })
         || fetchStop_) {
-        const QString why = QString::fromLocal8Bit(converter.readAllStandardError()).trimmed();
+        const QString why = QString::fromLocal8Bit(converter.readAllStandardError())
+                                .trimmed()
+                                .section(QLatin1Char('\n'), -1);
         return failed(QStringLiteral("Task2 failed."), QStringLiteral(" Converting Failed\n"),
-            why.section(QLatin1Char('\n'), -1));
+            why.isEmpty() ? scriptFailure(QStringLiteral("The converter dat2tgd.pl"), converter)
+                          : why,
+            !why.isEmpty());
     }
 
     printStatus(QStringLiteral(" Done\n"));
-    endFetch(rescanAndReload());
+    const bool marked = rescanAndReload();
+    const QString onDisk
+        = QStringLiteral("%1 guide days on disk").arg(slc_ ? slc_->fileList().size() : 0);
+    endFetch(marked,
+        marked ? onDisk : onDisk + QStringLiteral(", but the marks could not be written on them"));
 }

@@ -34,6 +34,14 @@ QString EPGController::ftpDestination(const QString &fileName)
 
 bool EPGController::uploadEPG()
 {
+    QString cause;
+    const bool ok = sendGuideDays(&cause);
+    record(RunRecords::Job::Upload, ok, cause);
+    return ok;
+}
+
+bool EPGController::sendGuideDays(QString *cause)
+{
     if (kwc_)
         kwc_->writeOutData();
     log_->setText(QString());
@@ -51,6 +59,7 @@ bool EPGController::uploadEPG()
             const QString why = usbf_->connectFailure();
             if (!why.isEmpty())
                 printStatus(why + QLatin1Char('\n'));
+            *cause = why.isEmpty() ? QStringLiteral("The recorder could not be opened") : why;
             return false;
         }
     }
@@ -67,25 +76,37 @@ bool EPGController::uploadEPG()
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         const bool sent = usb ? uploadPath(folder + name, recorderFolder())
                               : uploadPath(folder + name, QUrl(ftpDestination(name)));
+        if (!sent && ok)
+            *cause = QStringLiteral("Sending %1 failed").arg(name);
         ok = sent && ok;
         // Without a recorder to talk to, every further file would fail the same way.
         const QString lost = usb ? recorderLost() : QString();
         if (!lost.isEmpty()) {
             printStatus(lost);
             usbf_->closeDevice(context_.get());
+            *cause = lost;
             return false;
         }
     }
 
     if (usb) {
-        ok = checkNumbersOnToppy(static_cast<int>(rows.size())) && ok;
+        const bool counted = checkNumbersOnToppy(static_cast<int>(rows.size()));
+        if (!counted && ok)
+            *cause = QStringLiteral("The recorder's folder %1 does not hold the %2 day files sent")
+                         .arg(recorderFolder())
+                         .arg(rows.size());
+        ok = counted && ok;
         const QString lost = recorderLost();
         if (!lost.isEmpty()) { // the check's line ends where the recorder went
             printStatus(QLatin1Char('\n') + lost);
+            *cause = lost;
             ok = false;
         }
         usbf_->closeDevice(context_.get());
     }
+    if (ok)
+        *cause = rows.empty() ? QStringLiteral("No guide days to send")
+                              : QStringLiteral("%1 day files sent").arg(rows.size());
     if (beep_)
         beep_();
     return ok;

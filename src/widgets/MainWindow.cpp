@@ -2,42 +2,44 @@
 
 #include "app/EPGController.h"
 #include "app/Fade.h"
+#include "app/RunReport.h"
 #include "app/ScriptCommands.h"
+#include "base/Clock.h"
 #include "base/DataFolderLock.h"
 #include "base/StatusLog.h"
-#include "ui/KeywordController.h"
 #include "ui/GridController.h"
+#include "ui/KeywordController.h"
 #include "ui/KeywordRuleTable.h"
 #include "ui/NowOnController.h"
 #include "ui/SourceListController.h"
 #include "ui/TGDPickerController.h"
-#include "widgets/ListModels.h"
 #include "widgets/ChannelBadges.h"
 #include "widgets/FadingWindow.h"
 #include "widgets/GridPane.h"
-#include "widgets/NowOnPane.h"
 #include "widgets/IntroWindow.h"
 #include "widgets/KeywordRuleModel.h"
+#include "widgets/ListModels.h"
+#include "widgets/NowOnPane.h"
 #include "widgets/PreferencesDialog.h"
 #include "widgets/ProgrammeView.h"
 #include "widgets/RoundedBox.h"
+#include "widgets/RunNotesBar.h"
 
 #include <QApplication>
-#include <QScrollBar>
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace {
@@ -154,7 +156,11 @@ MainWindow::MainWindow()
     auto *central = new QWidget;
     auto *layout = new QVBoxLayout(central);
     layout->setContentsMargins(8, 8, 8, 8);
+    runNotes_ = new RunNotesBar;
+    layout->addWidget(runNotes_);
     layout->addWidget(mainSplit_);
+    // A fetch may have ended the guide's shortage.
+    connect(controller_.get(), &EPGController::fetchFinished, this, &MainWindow::showRunNotes);
     setCentralWidget(central);
 
     prefs_ = new PreferencesDialog(controller_.get(), this);
@@ -299,6 +305,7 @@ void MainWindow::awakeFromNib()
     setPalette(palette);
     setAutoFillBackground(true);
     controller_->awakeFromNib();
+    showRunNotes();
     // A write that waits for another Pallaro program says so where the user looks.
     DataFolderLock::setReporter([log = log_](const QString &line) {
         log->printStatus(line + QLatin1Char('\n'));
@@ -314,6 +321,12 @@ void MainWindow::awakeFromNib()
     introFader_->start();
     if (const QString shots = qEnvironmentVariable("PALLARO_SCREENSHOTS"); !shots.isEmpty())
         takeScreenshots(shots);
+}
+
+void MainWindow::showRunNotes()
+{
+    const RunReport::Notes notes = RunReport::startupNotes(Clock::today());
+    runNotes_->setNotes(notes.lines, notes.alarming);
 }
 
 void MainWindow::openPrefsSheet()

@@ -25,6 +25,7 @@ class ProgrammeView;
 class TGDPickerController;
 class IntroWindow;
 class PreferencesDialog;
+class RunNotesBar;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
@@ -68,6 +69,8 @@ public:
     NowOnController *nowOnController() const { return nowOn_; }
     NowOnPane *nowOnPane() const { return nowOnPane_; }
     QAction *deleteCacheAction() const { return deleteCacheAction_; }
+    // How the last unattended run and the guide stand; hidden when all is well.
+    RunNotesBar *runNotes() const { return runNotes_; }
 
     void openPrefsSheet();
     // Asks first; on yes every downloaded day, grid page and script cache goes.
@@ -91,6 +94,8 @@ private:
     QWidget *dayListBox();
     QWidget *statusBox();
     void buildMenus();
+    // The last windowless run's outcome and the guide's end, from the data folder.
+    void showRunNotes();
     // Window size and splitter positions, kept between runs.
     void restoreWindowState();
     void saveWindowState() const;
@@ -125,6 +130,7 @@ private:
     QPushButton *fetchButton_ = nullptr;
     QPushButton *uploadButton_ = nullptr;
     PreferencesDialog *prefs_ = nullptr;
+    RunNotesBar *runNotes_ = nullptr;
     IntroWindow *intro_ = nullptr;
     WindowFader *introFader_ = nullptr;
     WindowFader *closeFader_ = nullptr;

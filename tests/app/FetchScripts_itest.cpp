@@ -1,5 +1,6 @@
 // The script-based fetch with the real php and perl: stand-in scripts for a failing
 // converter, and the shipped grabber and converter on a real guide.
+#include "app/RunRecords.h"
 #include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
@@ -62,6 +63,7 @@ TEST_F(FetchScripts, ConverterFailureSaysWhyAndShowsTheDaysOnDisk)
     ASSERT_EQ(view.last.size(), 1u);
     EXPECT_EQ(view.last.front()->rawDate, today);
     EXPECT_EQ(readFile(out() + "/" + today), "old day\tfile\n");
+    EXPECT_EQ(controller.lastOutcome(RunRecords::Job::Fetch).cause, "dat2tgd: why");
 }
 
 TEST_F(FetchScripts, MissingGrabberIsAGrabberFailure)
@@ -70,6 +72,11 @@ TEST_F(FetchScripts, MissingGrabberIsAGrabberFailure)
     EXPECT_FALSE(fetch());
     EXPECT_EQ(log.text(), "Starting...\n Grabber failure\n");
     EXPECT_TRUE(converterArguments().isEmpty());
+    const std::optional<RunOutcome> recorded = RunRecords::read(RunRecords::Job::Fetch);
+    ASSERT_TRUE(recorded);
+    EXPECT_FALSE(recorded->ok);
+    EXPECT_TRUE(recorded->cause.startsWith("The grabber getdat.php failed with exit status "))
+        << recorded->cause.toStdString();
 }
 
 TEST_F(FetchScripts, ShippedScriptsFetchARealGuideEndToEnd)

@@ -1,3 +1,4 @@
+#include "app/RunRecords.h"
 #include "base/Clock.h"
 #include "base/Settings.h"
 #include "device/SoftwareRecorder.h"
@@ -123,6 +124,49 @@ TEST_F(UploadTest, UnexpectedFirstListingIsAskedAgain)
     // The second reply is counted whatever its code.
     recorder->faults().overrides.push_back({ usb::kCmdDirList, usb::kReplySuccess, 2 });
     expectUpload(false, { "Done", "Done" }, kCheck + "Wrong, check upload!");
+}
+
+// Whatever became of an upload is left in the data folder with the line that says why.
+TEST_F(UploadTest, EveryUploadLeavesItsOutcomeInTheDataFolder)
+{
+    addDays();
+    const struct {
+        const char *what;
+        std::function<void()> arrange;
+        bool ok;
+        QString cause;
+    } cases[] = {
+        { "sent", [] {}, true, "2 day files sent" },
+        { "a folder the recorder lacks",
+            [] { Settings::setValue("uploadFolder", QStringList { "Nope" }); }, false,
+            "Sending " + day(1) + ".tgd failed" },
+        { "a listing short of the days sent",
+            [this] {
+                Settings::setValue("uploadFolder", QStringList { "ProgramFiles" });
+                recorder->faults().overrides.push_back({ usb::kCmdDirList, usb::kReplySuccess, 2 });
+            },
+            false, "The recorder's folder \\ProgramFiles\\ does not hold the 2 day files sent" },
+        { "a recorder that stops answering", [this] { recorder->faults().noAnswer = -1; }, false,
+            "The recorder stopped answering: the upload stops here. Switch it off and on again, "
+            "then upload again." },
+        { "no recorder",
+            [this] {
+                recorder->faults() = RecorderFaults();
+                recorder->faults().absent = true;
+            },
+            false, "The recorder could not be opened" },
+    };
+    for (const auto &c : cases) {
+        c.arrange();
+        EXPECT_EQ(controller.uploadEPG(), c.ok) << c.what;
+        const std::optional<RunOutcome> recorded = RunRecords::read(RunRecords::Job::Upload);
+        ASSERT_TRUE(recorded) << c.what;
+        EXPECT_EQ(recorded->ok, c.ok) << c.what;
+        EXPECT_EQ(recorded->cause, c.cause) << c.what;
+        EXPECT_EQ(recorded->by, "window");
+        EXPECT_EQ(recorded->time, Clock::now());
+        EXPECT_EQ(controller.lastOutcome(RunRecords::Job::Upload).cause, c.cause);
+    }
 }
 
 TEST_F(UploadTest, FtpDestinations)

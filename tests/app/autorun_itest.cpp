@@ -1,4 +1,5 @@
 #include "app/AutoRun.h"
+#include "app/Unattended.h"
 #include "support/TempHome.h"
 
 #include <QDateTime>
@@ -80,6 +81,13 @@ TEST_F(AutoRun, OnWritesBothUnitsAndStartsTheTimerOffRemovesThem)
     EXPECT_TRUE(service.contains(
         "ExecStart=\"" + qEnvironmentVariable("PALLARO_EXECUTABLE") + "\" --download --upload\n"))
         << service.toStdString();
+    // A failed run is tried again, as many times as the run counts its tries.
+    for (const QString &line :
+        { QString("Restart=on-failure"), QString("StartLimitBurst=%1").arg(Unattended::kTries),
+            QString("RestartSec=%1").arg(Unattended::kRetrySeconds),
+            QString("StartLimitIntervalSec=%1").arg(Unattended::kTriesWindowSeconds),
+            QString("Environment=PALLARO_DAILY_RUN=1") })
+        EXPECT_TRUE(service.contains(line + "\n")) << line.toStdString();
 
     // A new time rewrites the timer and restarts it.
     ASSERT_EQ(set("autoRunTime=06:05"), 0);

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace
@@ -11,9 +13,9 @@ QString summary(const CommandLineOptions &o)
     if (!o.error.isEmpty())
         return "error: " + o.error;
     QStringList parts;
-    const std::pair<bool, const char *> flags[]
-        = { { o.help, "help" }, { o.headless, "headless" }, { o.reload, "reload" },
-              { o.download, "download" }, { o.convertXml, "xml" }, { o.upload, "upload" } };
+    const std::pair<bool, const char *> flags[] = { { o.help, "help" }, { o.headless, "headless" },
+        { o.reload, "reload" }, { o.download, "download" }, { o.convertXml, "xml" },
+        { o.upload, "upload" }, { o.status, "status" } };
     for (const auto &[on, name] : flags)
         if (on)
             parts << name;
@@ -64,12 +66,57 @@ TEST(CommandLineParse, EveryOptionAndEveryRefusal)
         { { "--xml" }, "error: --xml goes with --convert" },
         { { "stray" }, "error: unexpected argument: stray" },
         { { "--help=yes" }, "error: Unexpected value after '--help'." },
+        { { "--status" }, "status no-window" },
+        { { "--status", "--upload" }, "error: --status goes alone" },
+        { { "--get", "autoRun", "--status" }, "error: --status goes alone" },
     };
     for (const Row &row : rows) {
         const QStringList arguments = QStringList { QStringLiteral("pallaro") } + row.arguments;
         EXPECT_EQ(summary(parseCommandLine(arguments)).toStdString(), row.expected)
             << row.arguments.join(QLatin1Char(' ')).toStdString();
     }
+}
+
+QString sourceFile(const char *relative)
+{
+    QFile file(QStringLiteral(PALLARO_SOURCE_DIR "/") + relative);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The help, the manual page and the bash completion each name every option of the
+// parser's table, and the completion offers nothing the parser refuses.
+TEST(CommandLineParse, HelpManualAndCompletionKeepUpWithTheOptionTable)
+{
+    const QStringList options = commandLineOptionNames();
+    ASSERT_GE(options.size(), 17);
+    const QString manual = sourceFile("docs/pallaro.1");
+    const QString completion = sourceFile("resources/desktop/pallaro.bash-completion");
+    ASSERT_FALSE(manual.isEmpty());
+    ASSERT_FALSE(completion.isEmpty());
+    for (const QString &option : options) {
+        EXPECT_TRUE(commandLineHelp().contains("  " + option + " ")
+            || commandLineHelp().contains("  " + option + "\n"))
+            << "help: " << option.toStdString();
+        // troff spells a minus "\-"; the option starts a tagged paragraph.
+        QString troff = option;
+        troff.replace('-', "\\-");
+        static const QRegularExpression tag("^\\.(B|BI|BR) ", QRegularExpression::MultilineOption);
+        bool tagged = false;
+        for (const QString &line : manual.split('\n'))
+            if (tag.match(line).hasMatch() && line.contains(troff))
+                tagged = true;
+        EXPECT_TRUE(tagged) << "manual: " << option.toStdString();
+        EXPECT_TRUE(QRegularExpression("[\\s\"]" + QRegularExpression::escape(option) + "[\\s\"]")
+                        .match(completion)
+                        .hasMatch())
+            << "completion: " << option.toStdString();
+    }
+    static const QRegularExpression offered("--[a-z-]+");
+    for (const QRegularExpressionMatch &m : offered.globalMatch(completion))
+        EXPECT_TRUE(options.contains(m.captured()))
+            << "completion offers " << m.captured().toStdString();
+    EXPECT_TRUE(manual.contains("\n.SH EXAMPLES\n"));
+    EXPECT_TRUE(manual.contains("\n.SH EXIT STATUS\n"));
 }
 
 } // namespace

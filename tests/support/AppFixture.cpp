@@ -132,10 +132,10 @@ QByteArray guideMovedTo(const QString &path, const QDate &from, const QDate &to)
     return (moved + text.mid(at)).toUtf8();
 }
 
-Ran runServing(const QString &program, const QStringList &arguments)
+Ran runServing(const QString &program, const QStringList &arguments, const QStringList &environment)
 {
     QProcess p;
-    useFixedClock(p);
+    useFixedClock(p, environment);
     p.start(program, arguments);
     EXPECT_TRUE(p.waitForStarted());
     QElapsedTimer t;

@@ -97,5 +97,6 @@ struct Ran {
     QString out, err;
 };
 // Runs a program to its end (at most two minutes) while this process goes on answering
-// on the bus.
-Ran runServing(const QString &program, const QStringList &arguments);
+// on the bus; `environment` ("NAME=value") is added to its own.
+Ran runServing(
+    const QString &program, const QStringList &arguments, const QStringList &environment = {});
