@@ -1,5 +1,5 @@
-// Shows a programme's description beside the pointer when the user points at
-// or clicks a programme cell of the grid page.
+// Shows a programme's description beside the pointer when the user points at or clicks a
+// programme of the grid page, kept inside the window.
 (function () {
   var box = null;
   function show(cell, x, y) {
@@ -11,9 +11,16 @@
       document.body.appendChild(box);
     }
     box.textContent = text;
-    box.style.left = (x + 12) + 'px';
-    box.style.top = (y + 12) + 'px';
     box.style.display = 'block';
+    var right = window.pageXOffset + document.documentElement.clientWidth - 8;
+    var bottom = window.pageYOffset + document.documentElement.clientHeight - 8;
+    var left = x + 12, top = y + 12;
+    if (left + box.offsetWidth > right)
+        left = Math.max(window.pageXOffset + 8, x - 12 - box.offsetWidth);
+    if (top + box.offsetHeight > bottom)
+        top = Math.max(window.pageYOffset + 8, y - 12 - box.offsetHeight);
+    box.style.left = left + 'px';
+    box.style.top = top + 'px';
   }
   function hide() { if (box) box.style.display = 'none'; }
   document.addEventListener('mouseover', function (e) {

@@ -1,6 +1,7 @@
 #!/usr/bin/ruby
 # Turns one day's XMLTV (standard input) into an HTML guide grid (standard output):
-# one row per channel, time running left to right. The page uses xmltv2html.css and
+# one row per channel, time running left to right, every programme at its own local start
+# and end. The page uses xmltv2html.css and
 # popup.js beside it; settings come from xmltv2htmlrc in the working folder.
 #
 # Every hour h of the day carries an anchor named (h + 2) mod 24, so anchor n marks the
@@ -10,8 +11,8 @@ require 'rexml/document'
 require 'cgi'
 
 SETTINGS = {
-  'slot_minutes' => 30,  # minutes per grid column; a divisor of 60
-  'slot_width' => 80,    # pixels per column
+  'slot_minutes' => 30,  # with slot_width, the scale: slot_width pixels per slot_minutes
+  'slot_width' => 80,
   'channel_width' => 110,
   'clock' => 12,         # 12 or 24
   'title' => 'Guide'
@@ -36,14 +37,22 @@ def read_settings(path)
   settings
 end
 
-# "20261205183000 +1000" → wall-clock time as written, in minutes since 1970-01-01 of
-# that wall clock (the offset is not applied: the guide is shown as broadcast).
+# "20261205183000 +1000" → minutes since 1970-01-01 of the wall clock the programme is shown
+# at, as the application's own import reads it: a non-zero offset keeps the time as written;
+# UTC ("+0000", or no offset) is shown in this machine's local time at that instant. Nothing
+# for any other form.
 def wall_minutes(stamp)
-  m = /\A(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})/.match(stamp.to_s.strip)
+  m = /\A(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})(\d{2})?(?: ([+-])(\d{2})(\d{2}))?\z/.match(stamp.to_s.strip)
   return nil unless m
 
-  t = Time.utc(m[1].to_i, m[2].to_i, m[3].to_i, m[4].to_i, m[5].to_i)
-  t.to_i / 60
+  written = Time.utc(m[1].to_i, m[2].to_i, m[3].to_i, m[4].to_i, m[5].to_i)
+  return nil unless written.day == m[3].to_i && m[4].to_i < 24 && m[5].to_i < 60
+
+  offset = m[7] ? (m[8].to_i * 60 + m[9].to_i) * (m[7] == '-' ? -1 : 1) : 0
+  return written.to_i / 60 unless offset.zero?
+
+  local = written.getlocal
+  (written.to_i + local.utc_offset) / 60
 rescue ArgumentError
   nil
 end
@@ -103,7 +112,6 @@ tv.each_element('programme') do |p|
   next unless start
 
   stop = wall_minutes(p.attributes['stop'])
-  stop = start + settings['slot_minutes'] if stop.nil? || stop <= start
   id = p.attributes['channel'].to_s
   unless names.key?(id)
     channels << id
@@ -116,15 +124,30 @@ tv.each_element('programme') do |p|
   }
 end
 
-starts = programmes.values.flatten.map { |p| p[:start] }
-day_start = starts.empty? ? (Time.now.utc.to_i / 60) / 1440 * 1440 : starts.min / 1440 * 1440
+# A programme without a stop runs until the next one on its channel starts.
+programmes.each_value do |list|
+  list.sort_by! { |p| p[:start] }
+  list.each_with_index do |p, i|
+    next if p[:stop] && p[:stop] > p[:start]
+
+    following = list[(i + 1)..].find { |q| q[:start] > p[:start] }
+    p[:stop] = following ? following[:start] : p[:start] + settings['slot_minutes']
+  end
+end
+all = programmes.values.flatten
+# The page's day: the local day most programmes start on (a day file may begin with the
+# end of the evening before).
+days = all.map { |p| p[:start] / 1440 }.tally
+day_number = days.empty? ? (Time.now.to_i + Time.now.utc_offset) / 60 / 1440 : days.max_by { |d, n| [n, -d] }.first
+day_start = day_number * 1440
 day = Time.at(day_start * 60).utc
-latest = programmes.values.flatten.map { |p| p[:stop] }.max || (day_start + 1440)
-# The whole day, and past midnight as far as the last programme runs (at most six hours).
-end_minute = [[latest, day_start + 1440].max, day_start + 1440 + 360].min
-slot = settings['slot_minutes']
-slots = ((end_minute - day_start) + slot - 1) / slot
-slots_per_hour = 60 / slot
+# The whole day, and past midnight as far as the day's last programme runs.
+latest = all.select { |p| p[:start] < day_start + 1440 }.map { |p| p[:stop] }.max || 0
+end_minute = [[latest, day_start + 1440].max, day_start + 1440 + 720].min
+per_minute = settings['slot_width'].to_f / settings['slot_minutes']
+px = ->(minutes) { (minutes * per_minute).round }
+lane_width = px.call(end_minute - day_start)
+chan = settings['channel_width']
 
 out = []
 out << '<!DOCTYPE html>'
@@ -132,53 +155,50 @@ out << '<html lang="en"><head><meta charset="utf-8">'
 out << "<title>#{h(settings['title'])} #{day.strftime('%A %-d %B %Y')}</title>"
 out << '<link rel="stylesheet" type="text/css" href="xmltv2html.css">'
 out << '<script type="text/javascript" src="popup.js"></script>'
-out << "<style>table.grid col.slot { width: #{settings['slot_width']}px; } " \
-       "table.grid col.chan { width: #{settings['channel_width']}px; }</style>"
+# Widths in pixels: every programme sits at its own start and end, to the minute. An hour
+# anchor scrolled to stops beside the channel column, which stays in view, and a programme's
+# text stays in view beside it while any of the programme does.
+out << "<style>.grid { width: #{chan + lane_width}px; } .chan { width: #{chan}px; } " \
+       ".lane { width: #{lane_width}px; } .hour a { scroll-margin-left: #{chan}px; } " \
+       ".prog .inner { left: #{chan + 2}px; }</style>"
 out << '</head><body>'
 out << "<h1>#{h(day.strftime('%A %-d %B %Y'))}</h1>"
-out << "<table class=\"grid\" style=\"width: #{settings['channel_width'] + slots * settings['slot_width']}px\">"
-out << '<colgroup><col class="chan">' + ('<col class="slot">' * slots) + '</colgroup>'
+out << '<div class="grid">'
 
-header = ['<tr><th class="corner">Channel</th>']
-slot_index = 0
-while slot_index < slots
-  minute = day_start + slot_index * slot
-  span = [slots_per_hour, slots - slot_index].min
-  hour_of_day = ((minute - day_start) / 60)
-  anchor = hour_of_day < 24 ? "<a id=\"#{hour_anchor(hour_of_day)}\" name=\"#{hour_anchor(hour_of_day)}\"></a>" : ''
-  header << "<th class=\"hour\" colspan=\"#{span}\">#{anchor}#{h(clock(minute - day_start, settings['clock']))}</th>"
-  slot_index += span
+head = ['<div class="row head"><div class="chan corner">Channel</div><div class="lane">']
+(0...((end_minute - day_start + 59) / 60)).each do |hour|
+  anchor = hour < 24 ? "<a id=\"#{hour_anchor(hour)}\" name=\"#{hour_anchor(hour)}\"></a>" : ''
+  head << "<div class=\"hour\" style=\"left: #{px.call(hour * 60)}px; width: #{px.call(60)}px\">" \
+          "#{anchor}#{h(clock(hour * 60, settings['clock']))}</div>"
 end
-header << '</tr>'
-out << header.join
+head << '</div></div>'
+out << head.join
 
 channels.each do |id|
-  row = ["<tr><td class=\"channel\">#{h(names[id])}</td>"]
-  cursor = 0
-  programmes[id].sort_by { |p| p[:start] }.each do |p|
-    first = [(p[:start] - day_start) / slot, cursor].max
-    last = [((p[:stop] - day_start) + slot - 1) / slot, slots].min
-    next if last <= first
+  row = ["<div class=\"row\"><div class=\"chan\">#{h(names[id])}</div><div class=\"lane\">"]
+  programmes[id].each do |p|
+    next if p[:stop] <= day_start || p[:start] >= end_minute
 
-    row << "<td class=\"empty\" colspan=\"#{first - cursor}\"></td>" if first > cursor
+    from = [p[:start], day_start].max - day_start
+    to = [p[:stop], end_minute].min - day_start
     details = [p[:desc], p[:category].empty? ? nil : "[#{p[:category]}]",
                p[:rating].empty? ? nil : "Rated #{p[:rating]}"].compact.reject(&:empty?)
     times = "#{clock(p[:start] - day_start, settings['clock'])} - #{clock(p[:stop] - day_start, settings['clock'])}"
-    cell = +"<td class=\"programme\" colspan=\"#{last - first}\""
-    cell << " data-desc=\"#{h(details.join(' '))}\"" unless details.empty?
-    cell << "><span class=\"title\">#{h(p[:title])}</span>"
+    cell = +"<div class=\"prog\" style=\"left: #{px.call(from)}px; width: #{[px.call(to) - px.call(from), 2].max}px\""
+    cell << " data-start=\"#{clock(p[:start] - day_start, 24)}\""
+    # One line: the popup wraps it to its own width.
+    cell << " data-desc=\"#{h(details.join(' ').gsub(/\s+/, ' '))}\"" unless details.empty?
+    cell << "><div class=\"inner\"><span class=\"title\">#{h(p[:title])}</span>"
     cell << "<br><span class=\"subtitle\">#{h(p[:sub_title])}</span>" unless p[:sub_title].empty?
     cell << "<br><span class=\"time\">#{h(times)}</span>"
     cell << " <span class=\"rating\">#{h(p[:rating])}</span>" unless p[:rating].empty?
-    cell << '</td>'
+    cell << '</div></div>'
     row << cell
-    cursor = last
   end
-  row << "<td class=\"empty\" colspan=\"#{slots - cursor}\"></td>" if cursor < slots
-  row << '</tr>'
+  row << '</div></div>'
   out << row.join
 end
 
-out << '</table>'
+out << '</div>'
 out << '</body></html>'
 $stdout.write(out.join("\n") + "\n")

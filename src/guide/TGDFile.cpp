@@ -131,6 +131,11 @@ TGDEntryList TGDFile::parse(const QByteArray &bytes, const QString &day)
     return out;
 }
 
+QString TGDFile::displayName(const QString &channelKey)
+{
+    return displayNames().value(channelKey, channelKey);
+}
+
 void TGDFile::applyChannel(TGDEntry &e, bool ukProvider)
 {
     const auto it = displayNames().constFind(e.channel);

@@ -50,6 +50,8 @@ public:
     static void applyRecordStatus(TGDEntry &entry);
     // The display-name part only: "dispChannel", its colour and "dispChannelString".
     static void applyChannel(TGDEntry &entry, bool ukProvider);
+    // The name the table shows for a channel key (the key itself when it has none).
+    static QString displayName(const QString &channelKey);
 
 private:
     TGDEntryList fileData_;

@@ -1,8 +1,8 @@
-#include "guide/XMLToEPG.h"
-
 #include "base/Paths.h"
 #include "base/SystemLog.h"
 #include "guide/DayFiles.h"
+#include "guide/TGDFile.h"
+#include "guide/XMLToEPG.h"
 
 #include <QFile>
 #include <QSet>
@@ -65,15 +65,15 @@ ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QSt
     if (programmes.empty())
         return result;
 
+    // Each channel under the name the programme table shows for it.
     QStringList channels;
-    {
-        QSet<QString> seen;
-        for (const XMLTVProgramme &p : programmes)
-            if (p.rawChannel && !seen.contains(*p.rawChannel)) {
-                seen.insert(*p.rawChannel);
-                channels << *p.rawChannel;
-            }
-    }
+    QHash<QString, QString> shownNames;
+    for (const XMLTVProgramme &p : programmes)
+        if (p.rawChannel && !shownNames.contains(*p.rawChannel)) {
+            shownNames.insert(*p.rawChannel,
+                TGDFile::displayName(p.chanName.isEmpty() ? *p.rawChannel : p.chanName));
+            channels << *p.rawChannel;
+        }
     systemLog(QStringLiteral("XMLTV day files list %1 channels: %2")
                   .arg(channels.size())
                   .arg(channels.join(QStringLiteral(", "))));
@@ -91,7 +91,7 @@ ExportResult XMLToEPG::exportXML(const XMLTVProgrammeList &programmes, const QSt
         channelBlock += "<channel id=\"";
         appendEscaped(channelBlock, c, true);
         channelBlock += "\">\n<display-name lang=\"en\">";
-        appendEscaped(channelBlock, c, false);
+        appendEscaped(channelBlock, shownNames.value(c), false);
         channelBlock += "</display-name>\n</channel>\n";
     }
 

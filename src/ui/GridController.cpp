@@ -86,7 +86,13 @@ int GridController::anchorForHour(int hour)
 
 QUrl GridController::pageUrl(int index) const
 {
-    return QUrl::fromLocalFile(folder_ + QLatin1Char('/') + pages_.value(index));
+    QUrl url = QUrl::fromLocalFile(folder_ + QLatin1Char('/') + pages_.value(index));
+    // Today's page opens at the hour now on air: the page's anchor n marks hour n - 2.
+    const QDateTime now = Clock::now();
+    if (tgd::leadingInt(withoutExtension(pages_.value(index)))
+        == now.date().toString(QStringLiteral("yyyyMMdd")).toInt())
+        url.setFragment(QString::number((now.time().hour() + 2) % 24));
+    return url;
 }
 
 bool GridController::mayLoad(const QUrl &url, bool asPage) const

@@ -216,6 +216,7 @@ TEST_F(ExportTest, DayXmlFilesCarryTheWholeChannelListAndEscapedText)
         programme("SBS \"1\"", "20070313180000 +1100", "20070313183000 +1100",
             "Caf\xc3\xa9 \xf0\x9f\x93\xba"),
     });
+    list[0].chanName = QStringLiteral("7"); // the grid names it as the table does
     list[0].subTitle = QStringLiteral("Part 1");
     list[0].description = QStringLiteral("]]> ok");
     list[0].category = QStringLiteral("News");
@@ -225,9 +226,9 @@ TEST_F(ExportTest, DayXmlFilesCarryTheWholeChannelListAndEscapedText)
     const QByteArray header = readFile(Paths::resourcesFolder() + "header.xml");
     ASSERT_FALSE(header.isEmpty());
     const QByteArray channels
-        = "<channel id=\"ABC\">\n<display-name lang=\"en\">ABC</display-name>\n"
+        = "<channel id=\"ABC\">\n<display-name lang=\"en\">Seven</display-name>\n"
           "</channel>\n<channel id=\"SBS &quot;1&quot;\">\n<display-name "
-          "lang=\"en\">SBS \"1\"</display-name>\n</channel>\n";
+          "lang=\"en\">SBS</display-name>\n</channel>\n";
     EXPECT_EQ(day("20070312.xml"),
         header + channels
             + "<programme start=\"20070312180000 +1100\" stop=\"20070312183000 +1100\" "

@@ -56,7 +56,8 @@ TEST_F(Grid, ButtonsAndTheDayListTurnPagesWithinTheList)
         { "back", &GridController::previousDay, { "20070313.html", "next on" }, 1 },
         { "no selection", [](GridController &g) { g.displayPage(-1); }, {}, 1 },
         { "past the end", [](GridController &g) { g.displayPage(3); }, {}, 1 },
-        { "a row", [](GridController &g) { g.displayPage(0); }, { "20070312.html" }, 0 },
+        // Today's page opens at the hour on air (12:00: anchor 14).
+        { "a row", [](GridController &g) { g.displayPage(0); }, { "20070312.html#14" }, 0 },
     };
     for (const auto &s : steps) {
         s.action(grid);
