@@ -6,10 +6,9 @@
 // the memory is shared, that is the parent's own thread, which from then on ignores its
 // synchronisation and its reports, and dies at the next thread it starts. Such a child
 // only execs, with the parent stopped until then: it goes past ThreadSanitizer.
+#include <cstdarg>
 #include <sched.h>
 #include <sys/types.h>
-
-#include <cstdarg>
 
 extern "C" {
 int __clone(int (*fn)(void *), void *stack, int flags, void *arg, ...);

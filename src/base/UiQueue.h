@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <deque>
 #include <functional>
 #include <mutex>
