@@ -29,8 +29,8 @@ void StatusLog::enqueue(Change change)
     // so that work blocking it (an upload) still shows its progress.
     if (QThread::currentThread() == thread())
         drain();
-    else if (first)
-        QMetaObject::invokeMethod(this, &StatusLog::drain, Qt::QueuedConnection);
+    else if (first) // by name: the queued call then holds nothing of ours (see UiQueue)
+        QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
 }
 
 void StatusLog::drain()

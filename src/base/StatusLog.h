@@ -34,7 +34,7 @@ private:
         QString text;
     };
     void enqueue(Change change);
-    void drain();
+    Q_INVOKABLE void drain();
 
     QMutex mutex_;
     std::deque<Change> pending_;

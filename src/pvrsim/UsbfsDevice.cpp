@@ -77,6 +77,9 @@ public:
     {
         if (unplugSource_) // the command ended before the loop pulled the device out
             g_source_remove(unplugSource_);
+        // umockdev's worker thread, which handled the ioctls under the lock, ends without a
+        // join we could see: the lock makes its last changes (and the recorder's) ours.
+        std::lock_guard lock(mutex_);
         for (Urb &u : done_)
             drop(u);
         for (Urb &u : waiting_)

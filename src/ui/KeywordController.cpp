@@ -126,13 +126,13 @@ TGDEntryList KeywordController::allTGDEntries() const
 
 void KeywordController::beginExclusive()
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock lock(stateMutex_);
     if (busy_ && owner_ == std::this_thread::get_id()) {
         ++depth_;
         return;
     }
     while (busy_)
-        idle_.wait(&stateMutex_);
+        idle_.wait(lock);
     busy_ = true;
     owner_ = std::this_thread::get_id();
     depth_ = 1;
@@ -143,7 +143,7 @@ void KeywordController::endExclusive()
     for (;;) {
         std::deque<std::function<void()>> ops;
         {
-            QMutexLocker lock(&stateMutex_);
+            std::lock_guard lock(stateMutex_);
             if (depth_ > 1) {
                 --depth_;
                 return;
@@ -152,7 +152,7 @@ void KeywordController::endExclusive()
                 busy_ = false;
                 depth_ = 0;
                 owner_ = {};
-                idle_.wakeAll();
+                idle_.notify_all();
                 return;
             }
             ops.swap(pending_);
@@ -165,7 +165,7 @@ void KeywordController::endExclusive()
 bool KeywordController::submit(std::function<void()> op)
 {
     {
-        QMutexLocker lock(&stateMutex_);
+        std::lock_guard lock(stateMutex_);
         if (busy_ && owner_ != std::this_thread::get_id()) {
             pending_.push_back(std::move(op));
             return true;
@@ -182,7 +182,7 @@ void KeywordController::drainPending()
     for (;;) {
         std::deque<std::function<void()>> ops;
         {
-            QMutexLocker lock(&stateMutex_);
+            std::lock_guard lock(stateMutex_);
             if (pending_.empty())
                 return;
             ops.swap(pending_);
@@ -194,11 +194,11 @@ void KeywordController::drainPending()
 
 void KeywordController::waitForIdle()
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock lock(stateMutex_);
     if (busy_ && owner_ == std::this_thread::get_id())
         return;
     while (busy_)
-        idle_.wait(&stateMutex_);
+        idle_.wait(lock);
 }
 
 // ---- edits --------------------------------------------------------------------------

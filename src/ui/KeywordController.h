@@ -12,7 +12,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QSet>
-#include <QWaitCondition>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -219,8 +218,10 @@ private:
     // Days whose marks changed since they were last written.
     QSet<QString> dirtyDays_;
 
-    QMutex stateMutex_;
-    QWaitCondition idle_;
+    // Standard primitives: a QWaitCondition releases the mutex inside Qt, out of
+    // ThreadSanitizer's sight, so every wait would look like a race.
+    std::mutex stateMutex_;
+    std::condition_variable idle_;
     bool busy_ = false;
     std::thread::id owner_;
     int depth_ = 0;

@@ -63,8 +63,11 @@ bool KeywordController::runRuleLocked(int index)
 {
     if (index < 0 || size_t(index) >= seqs_.size())
         return false;
-    const KeywordRulePtr rule = seqs_[size_t(index)];
-    if (rule->keywords.isEmpty())
+    const KeywordRulePtr ruleRecord = seqs_[size_t(index)];
+    // Read-only: a non-const QStringList access detaches it, a write that races the copy
+    // the rule table takes on the UI thread.
+    const KeywordRule &rule = *ruleRecord;
+    if (rule.keywords.isEmpty())
         return false;
 
     auto fourFields = [this](size_t i, const QString &term) {
@@ -77,11 +80,11 @@ bool KeywordController::runRuleLocked(int index)
 
     std::vector<size_t> result;
     bool narrowed = false;
-    for (const QString &keyword : rule->keywords) {
+    for (const QString &keyword : rule.keywords) {
         if (keyword.isEmpty())
             continue;
         std::function<bool(size_t)> keep;
-        if (rule->exact) {
+        if (rule.exact) {
             keep = [&](size_t i) { return all_[i]->title == keyword; };
         } else if (keyword.size() > 1 && keyword.startsWith(QLatin1Char('<'))) {
             const QString bound = keyword.mid(1);
@@ -113,7 +116,7 @@ bool KeywordController::runRuleLocked(int index)
         narrowed = true;
     }
 
-    for (const QString &negative : rule->negatives) {
+    for (const QString &negative : rule.negatives) {
         if (negative.isEmpty())
             continue;
         std::function<bool(size_t)> drop;
@@ -145,8 +148,8 @@ bool KeywordController::runRuleLocked(int index)
     }
     {
         QMutexLocker lock(&listMutex_);
-        rule->numberMatches = int(matches.size());
-        rule->matches = std::move(matches);
+        ruleRecord->numberMatches = int(matches.size());
+        ruleRecord->matches = std::move(matches);
     }
     return true;
 }
