@@ -135,6 +135,7 @@ bool KeywordController::runRuleLocked(int index)
         }
         result.erase(std::remove_if(result.begin(), result.end(), drop), result.end());
     }
+    ruleFilters_.narrow(rule, all_, result, [this](const QString &line) { report(line); });
 
     TGDEntryList matches;
     matches.reserve(result.size());
@@ -184,9 +185,10 @@ void KeywordController::applyMarksLocked()
         if (!rule->autoRecord.value_or(false) || !rule->matches)
             continue;
         // Later rules in table order win, as their extensions overwrite.
-        setRecord(true, *rule->matches, rule->padStart, rule->padEnd);
+        const TGDEntryList marked = ruleFilters_.toMark(rule);
+        setRecord(true, marked, rule->padStart, rule->padEnd);
         const QString name = rule->keywords.join(QLatin1Char(' ')).trimmed();
-        for (const TGDEntryPtr &e : *rule->matches) {
+        for (const TGDEntryPtr &e : marked) {
             ruleMarks_[e.get()]
                 = HandDecision { true, rule->padStart.value_or(0), rule->padEnd.value_or(0), {} };
             e->markSource = TGDEntry::MarkSource::Rule;
@@ -255,4 +257,12 @@ void KeywordController::setRecord(bool record, const TGDEntryList &matches,
         e->extStart = padStart.value_or(0);
         e->extStop = padEnd.value_or(0);
     }
+}
+
+void KeywordController::previewMatches()
+{
+    beginExclusive();
+    for (size_t i = 0; i < seqs_.size(); ++i)
+        runRuleLocked(int(i));
+    endExclusive();
 }
