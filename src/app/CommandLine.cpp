@@ -80,6 +80,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     const QCommandLineOption pvrSim(QStringLiteral("pvr-sim"), QString(), QStringLiteral("FOLDER"));
     const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("TEXT"));
     const QCommandLineOption nowOn(QStringLiteral("now-on"));
+    const QCommandLineOption rules(QStringLiteral("rules"));
     const QCommandLineOption at(QStringLiteral("at"), QString(), QStringLiteral("TIME"));
     const QCommandLineOption mark(QStringLiteral("mark"), QString(), QStringLiteral("TIME"));
     const QCommandLineOption unmark(QStringLiteral("unmark"), QString(), QStringLiteral("TIME"));
@@ -89,7 +90,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     // "-headless" is a mistake, not the letters h, e, a, ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({ help, headless, reload, download, get, set, convert, xml, upload, pvrSim,
-        search, nowOn, at, mark, unmark, pad });
+        search, nowOn, rules, at, mark, unmark, pad });
 
     CommandLineOptions o;
     if (!parser.parse(arguments)) {
@@ -112,6 +113,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.pvrSimFolder = value(pvrSim);
     o.search = value(search);
     o.nowOn = parser.isSet(nowOn);
+    o.rules = parser.isSet(rules);
     o.at = value(at);
     o.mark = value(mark);
     o.unmark = value(unmark);
@@ -175,6 +177,11 @@ QString commandLineHelp()
         "                     episode, category, description, rating or channel, case\n"
         "                     and accents ignored), one per line: start, channel and\n"
         "                     title separated by TABs; exit 1 when none is found\n"
+        "  --rules            print the keyword rules, one per line: number, keywords,\n"
+        "                     negatives, narrowing keys (channels, days, times,\n"
+        "                     minutes, skipping repeats), the programmes each matches\n"
+        "                     in the guide days, and \"auto\" when it marks them;\n"
+        "                     fields separated by TABs. Exit 1 when there are none\n"
         "  --mark \"YYYY-MM-DD HH:MM\" CHANNEL [--pad BEFORE,AFTER]\n"
         "                     record the programme(s) starting then on CHANNEL (its key\n"
         "                     or shown name), BEFORE minutes earlier and AFTER later; a\n"
@@ -188,7 +195,7 @@ QString commandLineHelp()
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.mark && !o.unmark
+        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.rules && !o.mark && !o.unmark
         && o.error.isEmpty();
 }
 
