@@ -194,6 +194,10 @@ void KeywordController::applyMarksLocked()
             e->markSource = TGDEntry::MarkSource::Rule;
             e->markRule = name;
         }
+        // Named on its repeats too, so the programme table can say why they are not marked.
+        for (const TGDEntryPtr &e : *rule->matches)
+            if (e->markSource == TGDEntry::MarkSource::None && ruleFilters_.isRepeat(rule, e.get()))
+                e->markRule = name;
     }
     for (size_t i = 0; i < all_.size(); ++i) {
         TGDEntry &e = *all_[i];

@@ -291,9 +291,8 @@ void ShownEpisodes::refresh()
     size_ = size;
 }
 
-std::optional<QString> ShownEpisodes::day(const QString &episode)
+std::optional<QString> ShownEpisodes::day(const QString &episode) const
 {
-    refresh();
     if (const auto it = changes_.constFind(episode); it != changes_.cend())
         return *it;
     if (const auto it = stored_.constFind(episode); it != stored_.cend())
@@ -399,6 +398,7 @@ void RuleFilterRun::narrow(const KeywordRulePtr &rule, const TGDEntryList &all,
         if (!e->fileNameDataIsFrom.isEmpty()
             && (repeats->firstDayRead.isEmpty() || e->fileNameDataIsFrom < repeats->firstDayRead))
             repeats->firstDayRead = e->fileNameDataIsFrom;
+    shown_.refresh();
     // First showings: earliest start, then the full list's order (by channel key).
     std::vector<size_t> order;
     order.reserve(result.size());

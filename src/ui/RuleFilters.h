@@ -54,9 +54,10 @@ public:
     static QString defaultPath();
     QString path() const { return path_; }
 
-    // The day (YYYYMMDD) of the episode's remembered showing, if any. Rereads the file
-    // when another program has written it.
-    std::optional<QString> day(const QString &episode);
+    // Rereads the file when another program has written it since.
+    void refresh();
+    // The day (YYYYMMDD) of the episode's remembered showing, if any.
+    std::optional<QString> day(const QString &episode) const;
     // The episode was marked on this day; an earlier remembered day stays.
     void remember(const QString &episode, const QString &day, const QString &firstDayRead);
     bool hasUnsavedChanges() const { return !changes_.isEmpty(); }
@@ -66,7 +67,6 @@ public:
 
 private:
     using Map = QHash<QString, QString>; // episode -> YYYYMMDD
-    void refresh();
     std::optional<Map> readFile(QString *problem) const;
 
     QString path_;

@@ -105,6 +105,9 @@ TEST_F(RuleRepeatsTest, OnlyTheFirstShowingOfEachEpisodeIsMarked)
         const std::set<const TGDEntry *> firsts = firstShowings(*skip->matches, cases[i].episode);
         EXPECT_EQ(firsts.size(), cases[i].firsts);
         EXPECT_EQ(marked(*skip->matches), firsts);
+        // A repeat names the rule that passed it over, for the programme table to say.
+        for (const TGDEntryPtr &e : *skip->matches)
+            EXPECT_EQ(e->markRule, skip->keywords.join(' ')) << e->rawStart.toStdString();
     }
     // The marks reach the day files.
     int lateMovies = 0;
@@ -160,6 +163,7 @@ TEST(ShownEpisodesTest, KeepsEarliestShowingsAndForgetsAfterNinetyDays)
         ASSERT_TRUE(shown.save(QDate(2026, 3, 31)));
     }
     ShownEpisodes shown(path);
+    shown.refresh();
     EXPECT_EQ(shown.day("a\nx"), "20260101");
     // A showing on a day that has left the guide is not replaced by a later one.
     shown.remember("a\nx", "20260402", "20260330");
@@ -175,6 +179,7 @@ TEST(ShownEpisodesTest, KeepsEarliestShowingsAndForgetsAfterNinetyDays)
     }
     ASSERT_TRUE(shown.save(QDate(2026, 4, 2)));
     ShownEpisodes again(path);
+    again.refresh();
     EXPECT_EQ(again.day("a\nx"), std::nullopt); // 91 days before 2 April
     EXPECT_EQ(again.day("b\ny"), "20260401");
     EXPECT_EQ(again.day("c\nz"), "20260331");
