@@ -49,6 +49,8 @@ int main(int argc, char *argv[])
             return runSearchCommand(*options.search, Clock::today(), out, err);
         if (options.nowOn)
             return runNowOnCommand(options.at, out, err);
+        if (options.rules)
+            return runRulesCommand(Clock::today(), out, err);
         if (options.convert)
             return runConvertCommand(options, out, err);
         if (options.mark || options.unmark)

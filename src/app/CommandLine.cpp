@@ -89,6 +89,7 @@ constexpr OptionRow kOptions[] = {
     { "pvr-sim", "FOLDER" },
     { "search", "TEXT" },
     { "now-on", nullptr },
+    { "rules", nullptr },
     { "at", "TIME" },
     { "mark", "TIME" },
     { "unmark", "TIME" },
@@ -125,7 +126,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
                   search = QStringLiteral("search"), nowOn = QStringLiteral("now-on"),
                   at = QStringLiteral("at"), mark = QStringLiteral("mark"),
                   unmark = QStringLiteral("unmark"), pad = QStringLiteral("pad"),
-                  status = QStringLiteral("status");
+                  status = QStringLiteral("status"), rules = QStringLiteral("rules");
 
     CommandLineOptions o;
     if (!parser.parse(arguments)) {
@@ -148,6 +149,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.pvrSimFolder = value(pvrSim);
     o.search = value(search);
     o.nowOn = parser.isSet(nowOn);
+    o.rules = parser.isSet(rules);
     o.at = value(at);
     o.mark = value(mark);
     o.unmark = value(unmark);
@@ -221,6 +223,11 @@ QString commandLineHelp()
         "                     separated by TABs; exit 1 when nothing is\n"
         "  --at \"YYYY-MM-DD HH:MM\"\n"
         "                     (with --now-on) at that local minute instead of now\n"
+        "  --rules            print the keyword rules, one per line: number, keywords,\n"
+        "                     negatives, narrowing keys (channels, days, times,\n"
+        "                     minutes, skipping repeats), the programmes each matches\n"
+        "                     in the guide days, and \"auto\" when it marks them;\n"
+        "                     fields separated by TABs. Exit 1 when there are none\n"
         "  --mark \"YYYY-MM-DD HH:MM\" CHANNEL\n"
         "                     record the programme(s) starting then on CHANNEL (its key\n"
         "                     or shown name); a hand mark, kept over fetches and rules.\n"
@@ -237,7 +244,8 @@ QString commandLineHelp()
 bool wantsWindow(const CommandLineOptions &o)
 {
     return !o.help && !o.headless && !o.download && !o.reload && !o.getKey && !o.setAssignment
-        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.mark && !o.unmark && !o.status
+        && !o.convert && !o.upload && !o.search && !o.nowOn && !o.rules && !o.mark && !o.unmark
+        && !o.status
         && o.error.isEmpty();
 }
 

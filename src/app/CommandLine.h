@@ -24,6 +24,7 @@ struct CommandLineOptions {
     std::optional<QString> search;        // --search TEXT
     bool nowOn = false;                   // --now-on
     std::optional<QString> at;            // --at "YYYY-MM-DD HH:MM" (with --now-on)
+    bool rules = false; // --rules
     std::optional<QString> mark;          // --mark "YYYY-MM-DD HH:MM" CHANNEL
     std::optional<QString> unmark;        // --unmark "YYYY-MM-DD HH:MM" CHANNEL
     QString markChannel;                  // CHANNEL of --mark / --unmark
@@ -55,6 +56,13 @@ int runSearchCommand(const QString &text, const QDate &today, QTextStream &out, 
 // the full list's order; writes nothing. Answers 0 when something is on, 1 when nothing
 // is, 2 on an error.
 int runNowOnCommand(const std::optional<QString> &at, QTextStream &out, QTextStream &err);
+
+// --rules: prints each keyword rule on a line of TAB-separated fields: its number, its
+// keywords and its negatives (non-empty terms separated by ", "), its narrowing keys
+// ("KEY=VALUE" separated by "; "), the programmes it matches in the guide days that
+// `today` makes current, and "auto" when it marks them. Writes nothing. Answers 0 when
+// there are rules, 1 when there are none, 2 on an error (one line on `err`).
+int runRulesCommand(const QDate &today, QTextStream &out, QTextStream &err);
 
 // A hand decision asked for on the command line: the programme(s) starting at a local
 // minute on a channel, to be recorded (with extensions) or not.

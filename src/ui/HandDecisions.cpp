@@ -1,5 +1,6 @@
 #include "ui/HandDecisions.h"
 
+#include "base/JsonFile.h"
 #include "base/Paths.h"
 #include "base/WholeFile.h"
 
@@ -33,20 +34,12 @@ bool HandDecisions::exists() const
 
 std::optional<HandDecisions::Map> HandDecisions::readFile(QString *problem) const
 {
-    QFile file(path_);
-    if (!file.exists())
+    if (!QFile::exists(path_))
         return Map {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        *problem = file.errorString();
+    const std::optional<QJsonObject> doc = readJsonObject(path_, problem);
+    if (!doc)
         return std::nullopt;
-    }
-    QJsonParseError parseError {};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        *problem = parseError.errorString();
-        return std::nullopt;
-    }
-    const QJsonValue list = doc.object().value(QStringLiteral("decisions"));
+    const QJsonValue list = doc->value(QStringLiteral("decisions"));
     if (!list.isArray()) {
         *problem = QStringLiteral("no list of decisions");
         return std::nullopt;

@@ -471,6 +471,11 @@ bool KeywordController::storeLocked()
             ok = false;
         }
     }
+    if (ruleFilters_.hasUnsavedChanges()) {
+        QString why;
+        if (!ruleFilters_.save(today_(), &why))
+            report(QStringLiteral("The episodes already marked could not be stored: ") + why);
+    }
     if (!dirtyDays_.isEmpty()) {
         const QSet<QString> days = std::exchange(dirtyDays_, {});
         ok = writeOutDataLocked(&days) && ok;

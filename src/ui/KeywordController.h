@@ -1,10 +1,11 @@
 #pragma once
 
-#include "ui/KeywordStore.h"
 #include "base/UiQueue.h"
 #include "guide/TGDEntry.h"
 #include "ui/HandDecisions.h"
 #include "ui/KeywordRule.h"
+#include "ui/KeywordStore.h"
+#include "ui/RuleFilters.h"
 #include "ui/RuleTableLink.h"
 
 #include <QDate>
@@ -89,6 +90,8 @@ public:
     bool writeOutDataChecked();
     // Blocks until no cycle, match run or write-out is running or queued.
     void waitForIdle();
+    // Every rule's match run on the loaded programmes, marking and storing nothing.
+    void previewMatches();
 
     // One match run for the rule at `index`; queued while a cycle runs.
     void updateMatches(int index);
@@ -213,6 +216,7 @@ private:
     QHash<QString, TGDEntryPtr> byIdentity_;
     HandDecisions decisions_ { HandDecisions::defaultPath() };
     bool decisionsLoaded_ = false;
+    RuleFilterRun ruleFilters_;
     // What the rules alone make of each marked programme.
     std::unordered_map<const TGDEntry *, HandDecision> ruleMarks_;
     // Days whose marks changed since they were last written.

@@ -254,6 +254,11 @@ KeywordRulePtr ruleFrom(plist_t dict, bool *bad)
         r->autoRecord = v->toBool();
     if (plist_t m = plist_dict_get_item(dict, "Matches"))
         r->matches = matchesOf(m, bad);
+    // Kept, usable or not (a dictionary or data as an empty dictionary): the match run says
+    // which it ignores, and the next store writes back what the user wrote.
+    for (const QString &key : KeywordRule::filterKeys())
+        if (const auto v = itemOf(dict, key, bad))
+            r->filters.insert(key, v->isValid() ? *v : QVariant(QVariantMap()));
     return r;
 }
 

@@ -138,6 +138,7 @@ bool KeywordController::runRuleLocked(int index)
         }
         result.erase(std::remove_if(result.begin(), result.end(), drop), result.end());
     }
+    ruleFilters_.narrow(ruleRecord, all_, result, [this](const QString &line) { report(line); });
 
     TGDEntryList matches;
     matches.reserve(result.size());
@@ -187,14 +188,19 @@ void KeywordController::applyMarksLocked()
         if (!rule->autoRecord.value_or(false) || !rule->matches)
             continue;
         // Later rules in table order win, as their extensions overwrite.
-        setRecord(true, *rule->matches, rule->padStart, rule->padEnd);
+        const TGDEntryList marked = ruleFilters_.toMark(rule);
+        setRecord(true, marked, rule->padStart, rule->padEnd);
         const QString name = rule->keywords.join(QLatin1Char(' ')).trimmed();
-        for (const TGDEntryPtr &e : *rule->matches) {
+        for (const TGDEntryPtr &e : marked) {
             ruleMarks_[e.get()]
                 = HandDecision { true, rule->padStart.value_or(0), rule->padEnd.value_or(0), {} };
             e->markSource = TGDEntry::MarkSource::Rule;
             e->markRule = name;
         }
+        // Named on its repeats too, so the programme table can say why they are not marked.
+        for (const TGDEntryPtr &e : *rule->matches)
+            if (e->markSource == TGDEntry::MarkSource::None && ruleFilters_.isRepeat(rule, e.get()))
+                e->markRule = name;
     }
     for (size_t i = 0; i < all_.size(); ++i) {
         TGDEntry &e = *all_[i];
@@ -258,4 +264,12 @@ void KeywordController::setRecord(bool record, const TGDEntryList &matches,
         e->extStart = padStart.value_or(0);
         e->extStop = padEnd.value_or(0);
     }
+}
+
+void KeywordController::previewMatches()
+{
+    beginExclusive();
+    for (size_t i = 0; i < seqs_.size(); ++i)
+        runRuleLocked(int(i));
+    endExclusive();
 }

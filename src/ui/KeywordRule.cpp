@@ -8,7 +8,14 @@
 const QStringList &KeywordRule::keys()
 {
     static const QStringList k = { "Keywords", "Negatives", "NumberMatches", "Exact", "padStart",
-        "padEnd", "autoRecord", "Matches" };
+        "padEnd", "autoRecord", "Matches", "Channels", "Days", "StartAfter", "StartBefore",
+        "MinDuration", "MaxDuration", "SkipRepeats" };
+    return k;
+}
+
+const QStringList &KeywordRule::filterKeys()
+{
+    static const QStringList k = keys().mid(keys().indexOf(QLatin1String("Channels")));
     return k;
 }
 
@@ -54,7 +61,7 @@ QVariant KeywordRule::value(const QString &key) const
             list << matchValues(*e);
         return list;
     }
-    return {};
+    return filters.value(key);
 }
 
 bool KeywordRule::setValue(const QString &key, const QVariant &v)
@@ -73,8 +80,12 @@ bool KeywordRule::setValue(const QString &key, const QVariant &v)
         padEnd = v.isValid() ? std::optional<int>(v.toInt()) : std::nullopt;
     else if (key == QLatin1String("autoRecord"))
         autoRecord = v.isValid() ? std::optional<bool>(v.toBool()) : std::nullopt;
-    else
+    else if (!filterKeys().contains(key))
         return false;
+    else if (v.isValid())
+        filters.insert(key, v);
+    else
+        filters.remove(key);
     return true;
 }
 

@@ -19,8 +19,13 @@ struct KeywordRule {
     std::optional<int> padEnd; // "padEnd": minutes, becomes "extStop"
     std::optional<bool> autoRecord; // "autoRecord": absent counts as false
     std::optional<TGDEntryList> matches; // "Matches": absent until the first run
+    // The narrowing keys present ("Channels", "Days", "StartAfter", ...), as stored: a value
+    // that cannot be used is kept for the file and ignored by the match run (RuleFilters).
+    QVariantMap filters;
 
     static const QStringList &keys();
+    // The keys of `filters`, in the order the rule table shows them.
+    static const QStringList &filterKeys();
     // One entry of "Matches": the programme's values under their keys, absent ones left out.
     static QVariantMap matchValues(const TGDEntry &entry);
     // Invalid for an absent value or an unknown key; "Matches" as a QVariantList of

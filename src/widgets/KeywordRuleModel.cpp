@@ -1,5 +1,6 @@
 #include "widgets/KeywordRuleModel.h"
 
+#include "ui/RuleFilters.h"
 #include "widgets/ColumnTitle.h"
 #include "widgets/TokenField.h"
 
@@ -15,8 +16,37 @@ namespace
 {
 const QString kRuleMime = QStringLiteral("application/x-pallaro-keyword-rules");
 const char *kSourceProperty = "pallaroRuleTable";
-const QStringList kTitles
-    = { "Keywords", "Negatives", "Exact", "Auto record", "Pad start", "Pad end", "Matches" };
+const QStringList kTitles = { "Keywords", "Negatives", "Only on", "Exact", "Auto record",
+    "Pad start", "Pad end", "Matches" };
+// Not a rule key: the narrowing keys in a few words, edited beside the table.
+const QString kFilters = QStringLiteral("Filters");
+
+QString filterSummary(const RuleFilters &f)
+{
+    QStringList parts;
+    if (!f.channels.isEmpty())
+        parts << f.channels.join(QStringLiteral(", "));
+    if (f.days != 0) {
+        static const char *const names[] = { "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun" };
+        QStringList days;
+        for (int d = 0; d < 7; ++d)
+            if (f.days & (1u << d))
+                days << QString::fromLatin1(names[d]);
+        parts << days.join(QLatin1Char(' '));
+    }
+    if (f.startAfter || f.startBefore)
+        parts << (f.startAfter ? RuleFilters::clockText(*f.startAfter) : QString())
+                + QStringLiteral("\u2013")
+                + (f.startBefore ? RuleFilters::clockText(*f.startBefore) : QString());
+    if (f.minDuration || f.maxDuration)
+        parts << (f.minDuration ? QString::number(*f.minDuration) : QString())
+                + QStringLiteral("\u2013")
+                + (f.maxDuration ? QString::number(*f.maxDuration) : QString())
+                + QStringLiteral(" min");
+    if (f.skipRepeats)
+        parts << QStringLiteral("first showings");
+    return parts.join(QStringLiteral(" \u00b7 "));
+}
 
 bool isTerms(const QString &key)
 {
@@ -37,8 +67,8 @@ KeywordRuleModel::KeywordRuleModel(KeywordRuleTable *rules, QObject *parent)
 
 const QStringList &KeywordRuleModel::columnKeys()
 {
-    static const QStringList keys
-        = { "Keywords", "Negatives", "Exact", "autoRecord", "padStart", "padEnd", "NumberMatches" };
+    static const QStringList keys = { "Keywords", "Negatives", kFilters, "Exact", "autoRecord",
+        "padStart", "padEnd", "NumberMatches" };
     return keys;
 }
 
@@ -75,6 +105,19 @@ QVariant KeywordRuleModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= rules_->numberOfRows())
         return {};
     const QString key = columnKeys().at(index.column());
+    if (key == kFilters) {
+        if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+            return {};
+        KeywordRule rule;
+        for (const QString &k : KeywordRule::filterKeys())
+            rule.setValue(k, rules_->objectValue(k, index.row()));
+        const RuleFilters f = RuleFilters::of(rule);
+        const QString summary = filterSummary(f);
+        // Whole, where the column cuts it short, and with what the run ignores.
+        if (role == Qt::ToolTipRole)
+            return (QStringList { summary } + f.problems).join(QLatin1Char('\n')).trimmed();
+        return summary.isEmpty() ? QStringLiteral("any time") : summary;
+    }
     const QVariant v = rules_->objectValue(key, index.row());
     if (isCheck(key))
         return role == Qt::CheckStateRole ? QVariant(v.toBool() ? Qt::Checked : Qt::Unchecked)
@@ -106,7 +149,7 @@ bool KeywordRuleModel::setData(const QModelIndex &index, const QVariant &value, 
         if (role != Qt::CheckStateRole)
             return false;
         stored = value.toInt() == Qt::Checked;
-    } else if (role != Qt::EditRole || key == QLatin1String("NumberMatches")) {
+    } else if (role != Qt::EditRole || key == QLatin1String("NumberMatches") || key == kFilters) {
         return false;
     } else if (isTerms(key)) {
         stored = value.toStringList();
@@ -131,7 +174,7 @@ Qt::ItemFlags KeywordRuleModel::flags(const QModelIndex &index) const
     const QString key = columnKeys().at(index.column());
     if (isCheck(key))
         f |= Qt::ItemIsUserCheckable;
-    else if (key != QLatin1String("NumberMatches"))
+    else if (key != QLatin1String("NumberMatches") && key != kFilters)
         f |= Qt::ItemIsEditable;
     return f;
 }

@@ -23,6 +23,7 @@
 #include "widgets/PreferencesDialog.h"
 #include "widgets/ProgrammeView.h"
 #include "widgets/RoundedBox.h"
+#include "widgets/RuleFilterEditor.h"
 #include "widgets/RunNotesBar.h"
 
 #include <QApplication>
@@ -41,6 +42,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <map>
 
 namespace {
 // A labelled area of the window.
@@ -260,8 +262,10 @@ QWidget *MainWindow::keywordPage()
     rules->setDragDropOverwriteMode(false);
     rules->setDropIndicatorShown(true);
     rules->verticalHeader()->hide();
-    rules->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    rules->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    // The terms and filters take the room; the ticks and numbers only what they need.
+    rules->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    for (int column = 0; column < 3; ++column)
+        rules->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
 
     // The selected rules' matches, in the one programme table model.
     auto *matches = new QTableView;
@@ -286,15 +290,38 @@ QWidget *MainWindow::keywordPage()
     buttons->addWidget(remove);
     buttons->addStretch();
     buttons->addWidget(spinner);
-    auto *top = new QWidget;
-    auto *topLayout = new QVBoxLayout(top);
-    topLayout->setContentsMargins(0, 0, 0, 0);
-    topLayout->addWidget(rules, 1);
-    topLayout->addLayout(buttons);
+    // The selected rule's channels, days, times and length, beside the table.
+    auto *filters = new RuleFilterEditor(ruleTable_.get(), [this] { return guideChannels(); });
+    const auto follow = [rules, filters] {
+        const QModelIndexList selected = rules->selectionModel()->selectedRows();
+        filters->showRow(selected.size() == 1 ? selected.first().row() : -1);
+    };
+    connect(rules->selectionModel(), &QItemSelectionModel::selectionChanged, filters, follow);
+    connect(ruleModel_, &QAbstractItemModel::dataChanged, filters, follow);
+    connect(ruleModel_, &QAbstractItemModel::modelReset, filters, follow);
+    auto *table = new QWidget;
+    auto *tableLayout = new QVBoxLayout(table);
+    tableLayout->setContentsMargins(0, 0, 0, 0);
+    tableLayout->addWidget(rules, 1);
+    tableLayout->addLayout(buttons);
+    auto *top = new QSplitter(Qt::Horizontal);
+    top->addWidget(table);
+    top->addWidget(filters);
+    top->setStretchFactor(0, 1);
+    top->setStretchFactor(1, 0);
     auto *split = new QSplitter(Qt::Vertical);
     split->addWidget(top);
     split->addWidget(matches);
     return split;
+}
+
+std::vector<std::pair<QString, QString>> MainWindow::guideChannels() const
+{
+    std::map<QString, QString> byKey;
+    for (const TGDEntryPtr &e : kwc_->allTGDEntries())
+        byKey.emplace(
+            e->channel, e->dispChannelString.isEmpty() ? e->channel : e->dispChannelString);
+    return { byKey.begin(), byKey.end() };
 }
 
 void MainWindow::awakeFromNib()

@@ -5,8 +5,9 @@
 #include "ui/ModeController.h"
 
 #include <QMainWindow>
-
 #include <memory>
+#include <utility>
+#include <vector>
 
 class DayListModel;
 class GridController;
@@ -91,6 +92,8 @@ protected:
 private:
     // The rule table with its buttons over the selected rules' matches.
     QWidget *keywordPage();
+    // (key, shown name) of each channel of the loaded guide, by key.
+    std::vector<std::pair<QString, QString>> guideChannels() const;
     QWidget *dayListBox();
     QWidget *statusBox();
     void buildMenus();

@@ -75,10 +75,16 @@ QVariant ProgrammeModel::recordData(const TGDEntry &e, int role)
     case Qt::DisplayRole:
         if (e.markSource == Source::Hand)
             return tr("hand");
-        return e.markSource == Source::Rule ? tr("rule") : QString();
+        if (e.markSource == Source::None)
+            return e.markRule.isEmpty() ? QString() : tr("repeat");
+        return tr("rule");
     case Qt::ToolTipRole:
         if (e.markSource == Source::Rule)
             return tr("Recorded: the rule %1 marks it.").arg(rule);
+        if (e.markSource != Source::Hand && !e.markRule.isEmpty())
+            return tr("Not recorded: a repeat. The rule %1 marks the first showing of each "
+                      "episode only. Tick to record it.")
+                .arg(rule);
         if (e.markSource != Source::Hand)
             return tr("Not recorded. Tick to record it.");
         if (e.markRule.isEmpty())

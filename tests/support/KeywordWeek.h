@@ -22,12 +22,13 @@
 inline const QStringList kWeek
     = { "20070312", "20070313", "20070314", "20070315", "20070316", "20070317", "20070318" };
 
-// Copies the week into `output`; answers success.
-inline bool copyKeywordWeek(const QString &output)
+// Copies the days of a week of tests/data/<folder>/ into `output`; answers success.
+inline bool copyKeywordWeek(
+    const QString &output, const QString &folder = "keywords", const QStringList &days = kWeek)
 {
     QDir().mkpath(output);
-    for (const QString &day : kWeek)
-        if (!QFile::copy(QStringLiteral(PALLARO_TEST_DATA "/keywords/") + day + ".tgd",
+    for (const QString &day : days)
+        if (!QFile::copy(QStringLiteral(PALLARO_TEST_DATA "/") + folder + "/" + day + ".tgd",
                 output + "/" + day + ".tgd"))
             return false;
     return true;
@@ -42,7 +43,7 @@ protected:
     {
         Settings::registerDefaults();
         output = Paths::outputFolder();
-        ASSERT_TRUE(copyKeywordWeek(output));
+        ASSERT_TRUE(copyKeywordWeek(output, weekFolder, week));
         epg.setSourceList(&slc);
         kwc = std::make_unique<KeywordController>(&slc, &table);
         kwc->setToday([this] { return today; });
@@ -54,7 +55,7 @@ protected:
 
     void rescan()
     {
-        epg.loadExistingTGDs(QDate(2007, 3, 12));
+        epg.loadExistingTGDs(today);
         QCoreApplication::processEvents();
     }
     KeywordRulePtr addRule(
@@ -78,10 +79,10 @@ protected:
     }
     QString dayFile(const QString &day) const { return output + "/" + day + ".tgd"; }
     // The programmes as they stand in the day files on disk (no derivation needed).
-    TGDEntryList onDisk(const QStringList &days = kWeek) const
+    TGDEntryList onDisk(const QStringList &days = {}) const
     {
         TGDEntryList all;
-        for (const QString &day : days) {
+        for (const QString &day : days.isEmpty() ? week : days) {
             const TGDEntryList d = TGDFile::parse(readFile(dayFile(day)), day);
             all.insert(all.end(), d.begin(), d.end());
         }
@@ -97,10 +98,29 @@ protected:
     LocalZone zone;
     TempHome home;
     QString output;
+    // Another week: set in the derived fixture's constructor.
+    QString weekFolder = "keywords";
+    QStringList week = kWeek;
     QDate today { 2007, 3, 12 };
     StatusLog log;
     EPGController epg { &log };
     SourceListController slc;
     TGDPickerController table;
     std::unique_ptr<KeywordController> kwc;
+};
+
+// tests/data/rules/: a regional guide from Monday 30 March to Sunday 5 April 2026, with
+// simulcasts; Sydney's daylight saving ends at 03:00 on the Sunday.
+inline const QStringList kRulesWeek
+    = { "20260330", "20260331", "20260401", "20260402", "20260403", "20260404", "20260405" };
+
+class RulesWeekTest : public KeywordWeekTest
+{
+protected:
+    RulesWeekTest()
+    {
+        weekFolder = "rules";
+        week = kRulesWeek;
+        today = QDate(2026, 3, 30);
+    }
 };

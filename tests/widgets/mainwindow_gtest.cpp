@@ -17,7 +17,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -25,6 +27,8 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
+#include <QTimeEdit>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace
@@ -134,21 +138,31 @@ TEST(MainWindow, RemembersItsSizeAndSplitters)
     EXPECT_EQ(again.findChild<QSplitter *>("mainSplitter")->sizes(), split);
 }
 
+// A day file of tests/data as today's, listed and reloaded in the shown window; answers its
+// path, or nothing when that failed.
+QString showAsToday(MainWindow &window, const char *fixture)
+{
+    QDir().mkpath(Paths::outputFolder());
+    const QString path = Paths::outputFolder() + "/" + Clock::today().toString("yyyyMMdd") + ".tgd";
+    if (!QFile::copy(QStringLiteral(PALLARO_TEST_DATA "/") + fixture, path))
+        return {};
+    window.show();
+    window.controller()->loadExistingTGDs(Clock::today());
+    if (!window.keywordController()->runReloadCycle(QString()))
+        return {};
+    QApplication::processEvents();
+    return path;
+}
+
 TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
 {
     TempHome home;
     Settings::registerDefaults();
-    const QString output = Paths::outputFolder();
-    QDir().mkpath(output);
-    const QString day = Clock::today().toString("yyyyMMdd");
-    ASSERT_TRUE(QFile::copy(
-        QStringLiteral(PALLARO_TEST_DATA "/keywords/20070312.tgd"), output + "/" + day + ".tgd"));
     MainWindow window;
-    window.show();
-    window.controller()->loadExistingTGDs(Clock::today());
+    const QString path = showAsToday(window, "keywords/20070312.tgd");
+    ASSERT_FALSE(path.isEmpty());
+    const QString day = QFileInfo(path).baseName();
     KeywordController *kwc = window.keywordController();
-    ASSERT_TRUE(kwc->runReloadCycle(QString()));
-    QApplication::processEvents();
 
     window.modeController().selectTab("Keywords");
     auto *add = window.findChild<QPushButton *>("addRuleButton");
@@ -196,7 +210,7 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
     // Leaving writes the marks into the day file.
     window.controller()->applicationWillTerminate();
     int marked = 0;
-    for (const TGDEntryPtr &e : TGDFile::parse(readFile(output + "/" + day + ".tgd"), day)) {
+    for (const TGDEntryPtr &e : TGDFile::parse(readFile(path), day)) {
         const bool isMatch = e->title == "Rage" && e->subAndCat.contains("Music");
         EXPECT_EQ(e->recordStatus != "N", isMatch) << e->title.toStdString();
         marked += isMatch;
@@ -229,6 +243,97 @@ TEST(MainWindow, AnEditorOpenWhenTheWindowIsDestroyedCommitsIntoTheLiveTable)
     editor->setValue(17);
     window.reset();
     EXPECT_EQ(rule->padStart, 17);
+}
+
+// The editor beside the rule table: each change narrows the selected rule at once, and
+// the programme table follows.
+TEST(MainWindow, EachFilterChangeNarrowsTheSelectedRuleAndItsShownMatches)
+{
+    TempHome home;
+    Settings::registerDefaults();
+    MainWindow window;
+    // A Saturday of the regional week.
+    ASSERT_FALSE(showAsToday(window, "rules/20260404.tgd").isEmpty());
+    KeywordController *kwc = window.keywordController();
+
+    window.modeController().selectTab("Keywords");
+    window.findChild<QPushButton *>("addRuleButton")->click();
+    KeywordRuleModel *model = window.ruleModel();
+    const int keywords = int(KeywordRuleModel::columnKeys().indexOf("Keywords"));
+    ASSERT_TRUE(model->setData(model->index(0, keywords), QStringList { "News" }, Qt::EditRole));
+    QApplication::processEvents();
+    const KeywordRulePtr rule = kwc->giveSeqs().front();
+
+    auto *editor = window.findChild<QWidget *>("ruleFilterEditor");
+    auto *channels = window.findChild<QListWidget *>("ruleChannels");
+    auto *sunday = window.findChild<QToolButton *>("ruleDay7");
+    auto *afterOn = window.findChild<QCheckBox *>("ruleAfterOn");
+    auto *after = window.findChild<QTimeEdit *>("ruleStartAfter");
+    auto *min = window.findChild<QSpinBox *>("ruleMinDuration");
+    auto *skip = window.findChild<QCheckBox *>("ruleSkipRepeats");
+    auto *matches = window.findChild<QTableView *>("ruleMatches");
+    auto *rules = window.findChild<QTableView *>("ruleTable");
+    ASSERT_TRUE(
+        editor && channels && sunday && afterOn && after && min && skip && matches && rules);
+
+    // Nothing to edit until one rule is chosen.
+    EXPECT_FALSE(channels->isEnabled());
+    rules->selectRow(0);
+    QApplication::processEvents();
+    ASSERT_TRUE(channels->isEnabled());
+    // The guide's seven channels, by key, with their shown names.
+    ASSERT_EQ(channels->count(), 7);
+    EXPECT_EQ(channels->item(0)->text(), "ABC (2)");
+
+    const auto shown = [&] { return matches->model()->rowCount(); };
+    const auto check = [&](const char *what, const std::function<bool(const TGDEntry &)> &keep) {
+        QApplication::processEvents();
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(rule->matches);
+        EXPECT_FALSE(rule->matches->empty());
+        for (const TGDEntryPtr &e : *rule->matches)
+            EXPECT_TRUE(keep(*e)) << e->channel.toStdString() << " " << e->rawStart.toStdString();
+        EXPECT_EQ(shown(), int(rule->matches->size()));
+    };
+    const size_t all = rule->matches->size();
+
+    channels->item(0)->setCheckState(Qt::Checked);
+    check("ABC", [](const TGDEntry &e) { return e.channel == "2"; });
+    EXPECT_EQ(rule->filters.value("Channels").toList(), QVariantList { "ABC" });
+
+    sunday->click();
+    QApplication::processEvents();
+    EXPECT_EQ(rule->numberMatches, 0);
+    EXPECT_EQ(shown(), 0);
+    sunday->click();
+
+    afterOn->click();
+    after->setTime(QTime(18, 0));
+    check("evening", [](const TGDEntry &e) { return e.channel == "2" && e.startTime >= "18:00"; });
+
+    min->setValue(55);
+    check("an hour", [](const TGDEntry &e) {
+        return e.channel == "2" && e.startTime >= "18:00" && e.duration >= 55;
+    });
+    skip->click();
+    QApplication::processEvents();
+    EXPECT_EQ(rule->filters.value("SkipRepeats"), QVariant(true));
+    const int filters = int(KeywordRuleModel::columnKeys().indexOf("Filters"));
+    EXPECT_EQ(model->index(0, filters).data().toString(),
+        QString::fromUtf8("ABC \u00b7 18:00\u2013 \u00b7 55\u2013 min \u00b7 first showings"));
+
+    // Back to any channel, any time: every match again, and the keys gone from the rule.
+    channels->item(0)->setCheckState(Qt::Unchecked);
+    afterOn->click();
+    min->setValue(0);
+    skip->click();
+    QApplication::processEvents();
+    EXPECT_EQ(rule->matches->size(), all);
+    EXPECT_TRUE(rule->filters.isEmpty());
+
+    rules->clearSelection();
+    QApplication::processEvents();
+    EXPECT_FALSE(channels->isEnabled());
 }
 
 } // namespace
