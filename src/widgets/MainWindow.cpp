@@ -238,6 +238,9 @@ MainWindow::~MainWindow()
     hide();
     // A fetch worker reaches into the controllers and views below: it ends first.
     controller_->stopFetch();
+    // The keyword controller is destroyed after the day list and the programme table it
+    // writes through: whatever waits to be stored goes now, while both are alive.
+    kwc_->flushWrites();
     DataFolderLock::setReporter({});
     delete intro_;
     // The controller outlives the window's children only until here: no more redisplays.
