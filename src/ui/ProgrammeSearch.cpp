@@ -174,6 +174,15 @@ ProgrammeIndex::ProgrammeIndex(const TGDEntryList &list)
     rankBy(
         duration_, list, [](const TGDEntry &e) { return e.duration; },
         [](const TGDEntry &e) { return e.duration; });
+    rankBy(
+        sub_, list, [](const TGDEntry &e) { return e.sub; },
+        [](const TGDEntry &e) { return TextOrder(e.sub); });
+    rankBy(
+        cat_, list, [](const TGDEntry &e) { return e.cat; },
+        [](const TGDEntry &e) { return TextOrder(e.cat); });
+    rankBy(
+        rating_, list, [](const TGDEntry &e) { return e.rating; },
+        [](const TGDEntry &e) { return TextOrder(e.rating); });
 }
 
 ProgrammeIndex::Rows ProgrammeIndex::allOf(TGDEntryList list)
@@ -237,6 +246,9 @@ bool ProgrammeIndex::sort(Rows &rows, const QString &column, bool ascending) con
         : column == QLatin1String("start")                ? &start_
         : column == QLatin1String("stop")                 ? &stop_
         : column == QLatin1String("duration")             ? &duration_
+        : column == QLatin1String("sub")                  ? &sub_
+        : column == QLatin1String("cat")                  ? &cat_
+        : column == QLatin1String("rating")               ? &rating_
                                                           : nullptr;
     if (ranks)
         placeByRank(rows, ranks->count, ascending, [&](size_t k) { return ranks->of[rows.at[k]]; });

@@ -31,8 +31,9 @@ public:
     // `within`. Text of spaces only finds nothing.
     Rows search(const Rows &within, const QString &text) const;
 
-    // Sorts `rows` by the column's sort key: "title" and "dispChannel" (by
-    // "dispChannelString") case-insensitively, "start", "stop", "duration" and "record" by
+    // Sorts `rows` by the column's sort key: "title", "sub", "cat", "rating" and
+    // "dispChannel" (by "dispChannelString") case-insensitively, "start", "stop", "duration"
+    // and "record" by
     // value (an absent date first, false before true). Stable both ways: equal keys keep
     // their order. Answers false, leaving the rows as they are, for a column without one.
     bool sort(Rows &rows, const QString &column, bool ascending) const;
@@ -46,7 +47,7 @@ private:
         std::vector<quint32> of;
         quint32 count = 0;
     };
-    Ranks title_, channel_, start_, stop_, duration_;
+    Ranks title_, channel_, start_, stop_, duration_, sub_, cat_, rating_;
 };
 
 // The same search over a plain list, for the command line: in list order.

@@ -28,6 +28,9 @@ void TGDPickerController::setFileList(TGDEntryList list)
             return;
         fileData_ = ProgrammeIndex::allOf(std::move(list));
         index_ = std::move(index);
+        // Other days chosen keep the order the user chose by a header click.
+        if (selectedColumn_)
+            index_->sort(fileData_, *selectedColumn_, !sortAscending_);
     });
 }
 
@@ -95,30 +98,25 @@ void TGDPickerController::setObjectValue(
 
 void TGDPickerController::selectionDidChange(const TGDEntryList &selected)
 {
+    // Every field belongs to the one programme selected, or to none: extension fields left
+    // from another programme would change that one.
+    detail_ = ProgrammeDetail {};
+    extEntry_.reset();
     if (selected.size() == 1) {
         const TGDEntryPtr &e = selected.front();
-        if (e->description.isEmpty()) {
-            // Only the description goes; the rest, the extension fields included, stays
-            // with the programme it belongs to.
-            detail_.description.clear();
-        } else {
-            detail_.descriptionGrey = false;
-            detail_.description = e->description;
-            detail_.sub = e->sub;
-            detail_.cat = e->cat;
-            extEntry_ = e;
-            detail_.extVisible = e->record;
-            if (e->record) {
-                detail_.extStart = QString::number(e->extStart.value_or(0));
-                detail_.extStop = QString::number(e->extStop.value_or(0));
-            }
+        detail_.descriptionGrey = false;
+        detail_.description = e->description;
+        detail_.sub = e->sub;
+        detail_.cat = e->cat;
+        extEntry_ = e;
+        detail_.extVisible = e->record;
+        if (e->record) {
+            detail_.extStart = QString::number(e->extStart.value_or(0));
+            detail_.extStop = QString::number(e->extStop.value_or(0));
         }
     } else {
-        detail_.descriptionGrey = true;
         detail_.description = selected.empty() ? QStringLiteral("No rows selected")
                                                : QStringLiteral("Multiple rows selected");
-        detail_.extVisible = false;
-        extEntry_.reset();
     }
     showDetail();
 }
