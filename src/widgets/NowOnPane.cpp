@@ -57,9 +57,15 @@ NowOnPane::NowOnPane(NowOnController *controller, QWidget *parent)
     , time_(new QLabel)
 {
     time_->setObjectName("nowOnTime");
-    auto showTime = [this](const QString &time) { time_->setText(tr("On air at %1").arg(time)); };
-    showTime(controller->currentTime());
+    // An empty table says why it is empty.
+    auto showTime = [this, controller] {
+        const QString time = controller->currentTime();
+        time_->setText(controller->nowOnList().empty() ? tr("Nothing on air at %1").arg(time)
+                                                       : tr("On air at %1").arg(time));
+    };
+    showTime();
     connect(controller, &NowOnController::currentTimeChanged, this, showTime);
+    connect(controller, &NowOnController::nowOnListChanged, this, showTime);
     QFont bold = time_->font();
     bold.setBold(true);
     time_->setFont(bold);

@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -100,6 +101,12 @@ TEST_F(Window, EveryModeShowsTheFetchedGuide)
     EXPECT_FALSE(table->model()->index(0, 3).data().toString().isEmpty());
     EXPECT_TRUE(table->model()->index(0, 0).data(Qt::DecorationRole).isValid());
     EXPECT_EQ(window_->tabView()->currentIndex(), 3);
+    // The heading says what the table holds, an empty table included.
+    auto *heading = window_->nowOnPane()->findChild<QLabel *>("nowOnTime");
+    ASSERT_TRUE(heading);
+    EXPECT_EQ(heading->text(), "On air at " + nowOn->currentTime());
+    nowOn->setNowOnList({});
+    EXPECT_EQ(heading->text(), "Nothing on air at " + nowOn->currentTime());
 }
 
 // A confirmed Delete cache leaves only the grid's support files.
