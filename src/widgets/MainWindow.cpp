@@ -139,6 +139,12 @@ MainWindow::MainWindow()
         = { tr("Programmes"), tr("Keyword rules"), tr("Grid preview"), tr("Now on") };
     connect(tabView_, &QTabWidget::currentChanged, page,
         [page, pageTitles](int index) { page->setTitle(pageTitles.value(index)); });
+    // The rule page shows its matches in the same programme table: back on the programme
+    // page, the table shows the chosen days again.
+    connect(tabView_, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == 0)
+            showSelectedDays();
+    });
     page->setTitle(pageTitles.front());
 
     rightSplit_ = new QSplitter(Qt::Vertical);
@@ -200,16 +206,20 @@ QWidget *MainWindow::dayListBox()
     }
     header->setSectionResizeMode(0, QHeaderView::Stretch);
     dayList_->setMinimumWidth(width + dayList_->verticalScrollBar()->sizeHint().width() + 4);
-    connect(dayList_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        std::vector<int> rows;
-        for (const QModelIndex &i : dayList_->selectionModel()->selectedRows())
-            rows.push_back(i.row());
-        std::sort(rows.begin(), rows.end());
-        const QModelIndex current = dayList_->selectionModel()->currentIndex();
-        const int last = rows.empty() ? -1 : (current.isValid() ? current.row() : rows.back());
-        slc_->tableViewSelectionDidChange(rows, last);
-    });
+    connect(dayList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        &MainWindow::showSelectedDays);
     return boxed(tr("Guide days"), dayList_);
+}
+
+void MainWindow::showSelectedDays()
+{
+    std::vector<int> rows;
+    for (const QModelIndex &i : dayList_->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    const QModelIndex current = dayList_->selectionModel()->currentIndex();
+    const int last = rows.empty() ? -1 : (current.isValid() ? current.row() : rows.back());
+    slc_->tableViewSelectionDidChange(rows, last);
 }
 
 QWidget *MainWindow::statusBox()

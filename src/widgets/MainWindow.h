@@ -97,6 +97,8 @@ private:
     QWidget *dayListBox();
     QWidget *statusBox();
     void buildMenus();
+    // The day list's selection into the programme table (and the grid's page).
+    void showSelectedDays();
     // The last windowless run's outcome and the guide's end, from the data folder.
     void showRunNotes();
     // Window size and splitter positions, kept between runs.

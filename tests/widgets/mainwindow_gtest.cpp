@@ -196,6 +196,20 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
             "Rage");
     }
 
+    // Back on the programme page, the table shows the chosen day, not the rule's matches.
+    window.dayListView()->selectRow(0);
+    QApplication::processEvents();
+    const int dayCount = int(window.programmeTable()->getFileData().size());
+    ASSERT_GT(dayCount, int(rule->matches->size()));
+    window.modeController().selectTab("Keywords");
+    model->setData(model->index(0, keywords), QStringList { "Rage", "", "Music" }, Qt::EditRole);
+    QApplication::processEvents();
+    EXPECT_EQ(window.programmeTable()->getFileData().size(), rule->matches->size());
+    window.modeController().selectTab("TGDs");
+    QApplication::processEvents();
+    EXPECT_EQ(int(window.programmeTable()->getFileData().size()), dayCount);
+    window.modeController().selectTab("Keywords");
+
     // Dragging the rule below the blank one moves it and selects it.
     auto *rules = window.findChild<QTableView *>("ruleTable");
     std::unique_ptr<QMimeData> drag(model->mimeData({ model->index(0, 0), model->index(0, 1) }));
