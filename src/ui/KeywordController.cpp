@@ -234,6 +234,9 @@ void KeywordController::editEntry(const TGDEntryPtr &entry, std::function<void(T
         const HandDecision before { target->record, target->extStart.value_or(0),
             target->extStop.value_or(0), {} };
         change(*target);
+        // The copy the user ticked shows what the loaded programme now holds.
+        if (target != entry)
+            change(*entry);
         const HandDecision after { target->record, target->extStart.value_or(0),
             target->extStop.value_or(0), {} };
         if (!before.sameAs(after))

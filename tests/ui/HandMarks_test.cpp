@@ -209,6 +209,21 @@ TEST_F(HandMarksTest, HandDecisionsWinAndRuleMarksFollowTheRules)
     }
 }
 
+// A rule's stored matches are copies of the programmes: a tick on one marks the loaded
+// programme, and the copy shows it.
+TEST_F(HandMarksTest, ATickOnACopiedMatchMarksTheProgrammeAndShowsOnTheCopy)
+{
+    const TGDEntryPtr loaded = find(kRage);
+    ASSERT_TRUE(loaded);
+    const auto copy = std::make_shared<TGDEntry>(*loaded);
+    kwc->editEntry(copy, [](TGDEntry &e) { e.record = true; });
+    kwc->waitForIdle();
+    EXPECT_TRUE(loaded->record);
+    EXPECT_TRUE(copy->record);
+    kwc->flushWrites();
+    EXPECT_EQ(onDiskField(kRage), "Y");
+}
+
 TEST_F(HandMarksTest, TheFirstStartAdoptsTheMarksNoRuleExplains)
 {
     // Day files as an earlier version left them: the rule's marks, and marks by hand.
