@@ -42,6 +42,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace {
@@ -228,7 +229,9 @@ QWidget *MainWindow::statusBox()
     logField_->setObjectName("logField");
     logField_->setReadOnly(true);
     logField_->setPlaceholderText(tr("What fetches and uploads do is reported here."));
-    logField_->setMinimumHeight(fontMetrics().height() * 4);
+    // Five lines at least: a failure's line and its cause stay in view with what led to them.
+    logField_->setMinimumHeight(int(std::ceil(logField_->fontMetrics().lineSpacing() * 5
+        + logField_->document()->documentMargin() * 2 + logField_->frameWidth() * 2)));
     connect(log_, &StatusLog::appended, logField_, [this](const QString &text) {
         logField_->moveCursor(QTextCursor::End);
         logField_->insertPlainText(text);

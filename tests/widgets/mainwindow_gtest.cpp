@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -115,6 +116,19 @@ TEST(MainWindow, CloseFadeEndsOnTheSeventhTickAndTheIntroFadesAwayMeanwhile)
 
 // The size and the splitter positions of the last run come back; a first run gets the
 // room of a 1280x800 screen.
+// Shrunk as far as it goes, the window still shows five lines of the StatusLog.
+TEST(MainWindow, TheStatusLogShowsFiveLinesAtTheSmallestSize)
+{
+    TempHome home;
+    MainWindow window;
+    window.show();
+    window.resize(1, 1);
+    QApplication::processEvents();
+    auto *log = window.findChild<QPlainTextEdit *>("logField");
+    ASSERT_TRUE(log);
+    EXPECT_GE(log->viewport()->height(), 5 * log->fontMetrics().lineSpacing());
+}
+
 TEST(MainWindow, RemembersItsSizeAndSplitters)
 {
     TempHome home;
