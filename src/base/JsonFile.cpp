@@ -1,5 +1,7 @@
 #include "base/JsonFile.h"
 
+#include "base/WholeFile.h"
+
 #include <QFile>
 #include <QJsonDocument>
 
@@ -19,4 +21,12 @@ std::optional<QJsonObject> readJsonObject(const QString &path, QString *problem)
         return std::nullopt;
     }
     return doc.object();
+}
+
+bool writeJsonList(const QString &path, const QString &key, const QJsonArray &list, QString *error)
+{
+    QJsonObject root;
+    root.insert(QStringLiteral("version"), 1);
+    root.insert(key, list);
+    return writeChangedFile(path, QJsonDocument(root).toJson(), error);
 }

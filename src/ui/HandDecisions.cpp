@@ -2,13 +2,11 @@
 
 #include "base/JsonFile.h"
 #include "base/Paths.h"
-#include "base/WholeFile.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
 
@@ -159,10 +157,7 @@ bool HandDecisions::save(const QDate &today, QString *error)
         list.append(o);
         kept.insert(k, d);
     }
-    QJsonObject root;
-    root.insert(QStringLiteral("version"), 1);
-    root.insert(QStringLiteral("decisions"), list);
-    if (!writeChangedFile(path_, QJsonDocument(root).toJson(), error))
+    if (!writeJsonList(path_, QStringLiteral("decisions"), list, error))
         return false;
     stored_ = std::move(kept);
     changes_.clear();

@@ -2,13 +2,11 @@
 
 #include "base/JsonFile.h"
 #include "base/Paths.h"
-#include "base/WholeFile.h"
 #include "guide/Folding.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>
@@ -338,10 +336,7 @@ bool ShownEpisodes::save(const QDate &today, QString *error)
         list.append(o);
         kept.insert(k, all[k]);
     }
-    QJsonObject root;
-    root.insert(QStringLiteral("version"), 1);
-    root.insert(QStringLiteral("episodes"), list);
-    if (!writeChangedFile(path_, QJsonDocument(root).toJson(), error))
+    if (!writeJsonList(path_, QStringLiteral("episodes"), list, error))
         return false;
     stored_ = std::move(kept);
     changes_.clear();
