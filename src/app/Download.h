@@ -20,8 +20,13 @@ struct Limits {
 // The body of a successful answer. Nothing when the transfer failed, the HTTP status lay
 // outside 200-299, or the answer was empty: "the download brought nothing". Redirects are
 // followed only to http:// URLs. A cancelled or stalled transfer brings nothing either. `why`
-// receives a one-line reason on failure. Any thread.
+// receives one line a person can act on: the host that cannot be found or refused the
+// connection, the HTTP status line with the URL, the host that stalled. Any thread.
 std::optional<QByteArray> whole(
     const QString &url, const Limits &limits = {}, QString *why = nullptr);
+
+// What an answer looks like, for saying what came instead of an archive: "an HTML page
+// titled ...", "an XML document", "text beginning ...".
+QString kindOf(const QByteArray &answer);
 
 } // namespace Download

@@ -236,7 +236,7 @@ void EPGController::fetchDataKR()
     unpack.maxMemberBytes = maxGuideBytes_;
     const QString archive = output + QStringLiteral("/kR.zip");
     QStringList guide;
-    QString reason = QStringLiteral("The download brought nothing: ") + why;
+    QString reason = why;
     if (!unpacked.isValid()) {
         reason = unpacked.path() + QStringLiteral(": ") + unpacked.errorString();
     } else if (body) {
@@ -247,26 +247,31 @@ void EPGController::fetchDataKR()
         if (!guide.isEmpty() && !writeWholeFile(archive, *body, &writeError))
             systemLog(QStringLiteral("Could not write ") + writeError);
         // A failure naming the folder it was unpacked into is this machine's, not the answer's.
-        if (guide.isEmpty())
-            reason = (why.startsWith(unpacked.path())
-                             ? QStringLiteral("The guide could not be unpacked: ")
-                             : QStringLiteral("The provider's answer holds no guide: "))
-                + why;
+        // Every zip archive starts with "PK"; anything else is told by what it looks like.
+        if (guide.isEmpty() && why.startsWith(unpacked.path()))
+            reason = QStringLiteral("The guide could not be unpacked: ") + why;
+        else if (guide.isEmpty() && !body->startsWith("PK"))
+            reason = QStringLiteral("The guide provider answered %1 with %2, not a zip archive")
+                         .arg(url, Download::kindOf(*body));
+        else if (guide.isEmpty())
+            reason = QStringLiteral("The provider's answer holds no guide: ") + why;
     }
     progress(33);
 
     const bool olderArchive = unpacked.isValid() && guide.isEmpty() && !fetchStop_
         && QFileInfo(archive).isFile() && !QFileInfo(archive).isSymLink();
     if (olderArchive)
-        printStatus(reason + QStringLiteral(": converting the archive of an earlier fetch.\n"));
+        printStatus(reason + QStringLiteral("; converting the archive of an earlier fetch.\n"));
     printStatus(QStringLiteral("Unzipping...\n"));
     // What an earlier archive left must not pass for this archive's guide.
     for (const QString &name : GuideArchive::guideNames())
         QFile::remove(output + QLatin1Char('/') + name);
     if (olderArchive) {
         guide = GuideArchive::extractFile(archive, unpacked.path(), unpack, &why);
+        // The download's own cause stays first: it is what the person can mend.
         if (guide.isEmpty())
-            reason = QStringLiteral("The archive of an earlier fetch holds no guide: ") + why;
+            reason += QStringLiteral("; the archive of an earlier fetch holds no guide either: ")
+                + why;
     }
     if (fetchStop_) {
         endFetch(false, stoppedCause());

@@ -92,16 +92,44 @@ bool copyMember(archive *a, const QString &path, const Limits &limits, QString *
     return ok;
 }
 
+// A member's name as a line of the StatusLog can show it: quoted, without control
+// characters, cut short.
+QString shownName(const QString &name)
+{
+    QString shown = name.left(60);
+    for (QChar &c : shown)
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    return QLatin1Char('"') + shown
+        + (name.size() > 60 ? QStringLiteral("...\"") : QStringLiteral("\""));
+}
+
+// What an archive without a guide held instead: its first few names.
+QString heldInstead(const QStringList &others, int count)
+{
+    QStringList shown;
+    for (const QString &name : others)
+        shown << shownName(name);
+    QString text = shown.join(QStringLiteral(", "));
+    if (count > others.size())
+        text += QStringLiteral(" and %1 more").arg(count - others.size());
+    return text;
+}
+
 QStringList extractFrom(archive *a, const QString &folder, const Limits &limits, QString *why)
 {
     QString reason;
     QStringList written;
     QString passedOver;
+    QStringList others;
+    int otherCount = 0;
     archive_entry *entry = nullptr;
     int status;
     while ((status = archive_read_next_header(a, &entry)) == ARCHIVE_OK || status == ARCHIVE_WARN) {
         const char *raw = archive_entry_pathname(entry);
         const QString name = raw ? QString::fromUtf8(raw) : QString();
+        if (!guideNames().contains(name) && ++otherCount <= 3)
+            others << name;
         if (!guideNames().contains(name) || written.contains(name))
             continue; // the reader skips the member's data
         if (archive_entry_filetype(entry) != AE_IFREG) {
@@ -124,9 +152,11 @@ QStringList extractFrom(archive *a, const QString &folder, const Limits &limits,
             QFile::remove(folder + QLatin1Char('/') + name);
         written.clear();
     } else if (written.isEmpty()) {
-        reason = passedOver.isEmpty()
-            ? QStringLiteral("the archive holds no \"xmltv.xml\"")
-            : QStringLiteral("the archive's \"%1\" is not a regular file").arg(passedOver);
+        reason = !passedOver.isEmpty()
+            ? QStringLiteral("the archive's \"%1\" is not a regular file").arg(passedOver)
+            : otherCount == 0 ? QStringLiteral("the archive is empty")
+                              : QStringLiteral("the archive holds no \"xmltv.xml\", only %1")
+                                    .arg(heldInstead(others, otherCount));
     }
     if (why && written.isEmpty())
         *why = reason;

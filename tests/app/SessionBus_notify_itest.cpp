@@ -84,7 +84,8 @@ TEST_F(Notify, TheDailyRunTellsTheDesktopAfterItsLastTryOnly)
     const NotificationServer::Shown &n = server.shown.first();
     EXPECT_EQ(n.app, "Pallaro");
     EXPECT_EQ(n.summary, "Pallaro: the daily run failed");
-    EXPECT_TRUE(n.body.startsWith("Fetch failed: The download brought nothing: "))
+    EXPECT_TRUE(n.body.startsWith(
+        "Fetch failed: The provider host \"127.0.0.1\" refused the connection on port 9: "))
         << n.body.toStdString();
     EXPECT_TRUE(n.body.contains(QString("(tried %1 times)").arg(Unattended::kTries)));
     EXPECT_EQ(n.hints.value("desktop-entry").toString(), "org.pallaro.Pallaro");
@@ -128,7 +129,8 @@ TEST_F(Notify, ADailyRunThatOnlyConvertedAnEarlierArchiveFails)
     const auto fetched = RunRecords::read(RunRecords::Job::Fetch);
     ASSERT_TRUE(fetched);
     EXPECT_FALSE(fetched->ok);
-    EXPECT_TRUE(fetched->cause.startsWith("The download brought nothing: "));
+    EXPECT_TRUE(fetched->cause.startsWith("The provider host \"127.0.0.1\" refused the connection"))
+        << fetched->cause.toStdString();
     EXPECT_TRUE(fetched->cause.endsWith(" day files written from the archive of an earlier fetch"))
         << fetched->cause.toStdString();
 

@@ -1,5 +1,6 @@
 // The web-provider fetch against a real HTTP server on 127.0.0.1 and the bundled sample
 // guide generator.
+#include "app/RunRecords.h"
 #include "base/Clock.h"
 #include "base/Settings.h"
 #include "support/AppFixture.h"
@@ -9,8 +10,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
+#include <QSet>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -76,38 +80,123 @@ TEST_F(Fetch, SucceedsWritesTheWeekAndReloads)
     EXPECT_EQ(*view.last.front()->rawDate, days.first());
 }
 
+// A loopback server that answers each request's headers with the same bytes and then
+// keeps the connection open: headers without the body they promise make a stalled download.
+class CannedServer : public QTcpServer
+{
+public:
+    explicit CannedServer(QByteArray answer)
+        : answer_(std::move(answer))
+    {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    QByteArray &request = requests_[socket];
+                    request += socket->readAll();
+                    if (request.contains("\r\n\r\n") && !answered_.contains(socket)) {
+                        answered_ << socket;
+                        socket->write(answer_);
+                    }
+                });
+            }
+        });
+    }
+    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(serverPort()); }
+
+private:
+    QByteArray answer_;
+    QHash<QTcpSocket *, QByteArray> requests_;
+    QSet<QTcpSocket *> answered_;
+};
+
+enum class Provider { Unresolvable, Refused, Sample, Stalling, RedirectToSample };
+
 struct Failure {
     const char *name;
-    const char *served; // the archive's content on the server (null: none)
+    Provider provider;
+    bool archive; // the sample server serves an archive of `members` (make_archive.py)
+    QStringList members;
+    const char *served; // else these bytes in the archive's place (null: nothing)
     const char *older; // kR.zip before the fetch (null: none)
-    bool server;
-    const char *reason; // the line after " Grabber failure"
+    // The line after " Grabber failure", which is also the record's cause. HOST stands for
+    // the provider's "127.0.0.1:PORT", PORT for its port; a trailing "*" asks only for the start.
+    const char *cause;
 };
 
 class FetchFails : public Fetch, public ::testing::WithParamInterface<Failure>
 {
+protected:
+    void serve(const Failure &c)
+    {
+        QDir(sample()).mkpath("myxmltv");
+        const QString zip = sample() + "/myxmltv/xmltvSydney.zip";
+        if (c.archive) {
+            QProcess p;
+            p.start("/usr/bin/python3",
+                QStringList { PALLARO_SOURCE_DIR "/tests/data/app/make_archive.py", zip }
+                    + c.members);
+            ASSERT_TRUE(p.waitForFinished(60000));
+            ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        } else if (c.served) {
+            ASSERT_TRUE(writeFile(zip, c.served));
+        }
+    }
 };
 
 TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndShowsTheDaysOnDisk)
 {
     const Failure &c = GetParam();
-    QDir(sample()).mkpath("myxmltv");
-    ASSERT_TRUE(!c.served || writeFile(sample() + "/myxmltv/xmltvSydney.zip", c.served));
+    serve(c);
     ASSERT_TRUE(!c.older || writeFile(archive(), c.older));
     SampleServer provider(sample());
-    Settings::setValue("providerHost", c.server ? provider.host() : closedHost());
+    std::unique_ptr<CannedServer> canned;
+    QString host = provider.host();
+    if (c.provider == Provider::Unresolvable) {
+        host = "guide.pallaro.invalid";
+    } else if (c.provider == Provider::Refused) {
+        host = closedHost();
+    } else if (c.provider == Provider::Stalling) {
+        canned = std::make_unique<CannedServer>(
+            "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 5000\r\n\r\n");
+        host = canned->host();
+    } else if (c.provider == Provider::RedirectToSample) {
+        canned = std::make_unique<CannedServer>("HTTP/1.1 302 Found\r\nLocation: "
+            + provider.url("myxmltv/moved.zip").toUtf8() + "\r\nContent-Length: 0\r\n\r\n");
+        host = canned->host();
+    }
+    Settings::setValue("providerHost", host);
+    controller.setStallSeconds(1);
     const QString today = Clock::today().toString("yyyyMMdd") + ".tgd";
     ASSERT_TRUE(writeFile(out() + "/" + today, "old day\tfile\n"));
 
+    QElapsedTimer took;
+    took.start();
     EXPECT_FALSE(fetch());
+    EXPECT_LT(took.elapsed(), 15000);
 
+    QString cause = QString(c.cause)
+                        .replace("SAMPLE", provider.host())
+                        .replace("HOST", host)
+                        .replace("PORT", host.section(':', 1));
+    const bool onlyStart = cause.endsWith('*');
+    cause.chop(onlyStart ? 1 : 0);
     const QStringList lines = log.text().split('\n');
     ASSERT_GE(lines.size(), 5) << log.text().toStdString();
     EXPECT_EQ(lines.first(), "Downloading...");
     EXPECT_TRUE(log.text().contains("Unzipping...\n Grabber failure\n"));
-    EXPECT_TRUE(lines.at(lines.size() - 2).startsWith(c.reason)) << log.text().toStdString();
+    const QString said = lines.at(lines.size() - 2);
+    EXPECT_TRUE(onlyStart ? said.startsWith(cause) : said == cause)
+        << said.toStdString() << "\nnot\n"
+        << cause.toStdString();
+    // The record of the run holds the same line.
+    const std::optional<RunOutcome> recorded = RunRecords::read(RunRecords::Job::Fetch);
+    ASSERT_TRUE(recorded);
+    EXPECT_FALSE(recorded->ok);
+    EXPECT_EQ(recorded->cause, said);
     EXPECT_TRUE(syslog.lines().contains("Task1 failed."));
     EXPECT_EQ(view.progress, kFailedProgress);
+    // The day list shows the day on disk, not the placeholder row of the fetch.
     ASSERT_EQ(view.last.size(), 1u);
     EXPECT_EQ(view.last.front()->rawDate, today);
     EXPECT_EQ(readFile(out() + "/" + today), "old day\tfile\n");
@@ -119,12 +208,41 @@ TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndShowsTheDaysOnDisk)
 
 INSTANTIATE_TEST_SUITE_P(, FetchFails,
     ::testing::Values(
-        Failure { "NoServer", nullptr, nullptr, false, "The download brought nothing: " },
-        Failure {
-            "NotFound", nullptr, nullptr, true, "The download brought nothing: HTTP status 404" },
-        Failure { "BodyIsNotAZip", "<html><body>Service unavailable</body></html>\n",
-            "older archive", true,
-            "The archive of an earlier fetch holds no guide: not a zip archive" }),
+        Failure { "UnresolvableHost", Provider::Unresolvable, false, {}, nullptr, nullptr,
+            "The provider host \"guide.pallaro.invalid\" cannot be found: set the provider host "
+            "in Preferences" },
+        Failure { "RefusedConnection", Provider::Refused, false, {}, nullptr, nullptr,
+            "The provider host \"127.0.0.1\" refused the connection on port PORT: check the "
+            "provider host in Preferences" },
+        // The reason phrase is the server's own.
+        Failure { "NotFound", Provider::Sample, false, {}, nullptr, nullptr,
+            "The guide provider answered \"404 File not found\" for "
+            "http://HOST/myxmltv/xmltvSydney.zip" },
+        Failure { "RedirectToNotFound", Provider::RedirectToSample, false, {}, nullptr, nullptr,
+            "The guide provider answered \"404 File not found\" for "
+            "http://SAMPLE/myxmltv/moved.zip" },
+        Failure { "Stalled", Provider::Stalling, false, {}, nullptr, nullptr,
+            "The download from \"HOST\" stalled: no data for 1 s" },
+        Failure { "HtmlPage", Provider::Sample, false, {},
+            "<!DOCTYPE html>\n<html><head><title>Down for\n maintenance</title></head>"
+            "<body>Back soon</body></html>\n",
+            nullptr,
+            "The guide provider answered http://HOST/myxmltv/xmltvSydney.zip with an HTML page "
+            "titled \"Down for maintenance\", not a zip archive" },
+        Failure { "ZipWithoutGuide", Provider::Sample, true,
+            { "text:readme.txt:hello", "text:c\nd:3", "text:guide.xml:<tv/>", "text:a:1",
+                "text:b:2" },
+            nullptr, nullptr,
+            "The provider's answer holds no guide: the archive holds no \"xmltv.xml\", only "
+            "\"readme.txt\", \"c?d\", \"guide.xml\" and 2 more" },
+        Failure { "EmptyZip", Provider::Sample, true, {}, nullptr, nullptr,
+            "The provider's answer holds no guide: the archive is empty" },
+        // The download's cause comes first, before the fallback's.
+        Failure { "NotFoundAndNoEarlierGuide", Provider::Sample, false, {}, nullptr,
+            "older archive",
+            "The guide provider answered \"404 File not found\" for http://HOST/myxmltv/"
+            "xmltvSydney.zip; the archive of an earlier fetch holds no guide either: not a zip "
+            "archive*" }),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Fetch, GuideWithoutProgrammesIsNotASuccessAndShowsTheDaysOnDisk)

@@ -100,7 +100,10 @@ INSTANTIATE_TEST_SUITE_P(, GuideArchiveExtract,
         Case { "OtherPlacesAreNotTheGuide",
             { { "../xmltv.xml", kGuide }, { "/xmltv.xml", kGuide }, { "sub/xmltv.xml", kGuide },
                 { "./xmltv.xml", kGuide }, { "XMLTV.XML", kGuide }, { "popup.js", "js" } },
-            {}, "the archive holds no \"xmltv.xml\"" },
+            {},
+            "the archive holds no \"xmltv.xml\", only \"../xmltv.xml\", \"/xmltv.xml\", "
+            "\"sub/xmltv.xml\" and 3 more" },
+        Case { "Empty", {}, {}, "the archive is empty" },
         Case { "LargerThanTheLimit", { { "-", "dash" }, { "xmltv.xml", QByteArray(2000, 'x') } },
             {}, "the guide in the archive is larger than" }),
     [](const auto &info) { return std::string(info.param.name); });
