@@ -57,7 +57,7 @@ public:
     int open() override
     {
         if (r_->faults().absent || !QFileInfo(r_->folder()).isDir())
-            return -3;
+            return usbstatus::kNotFound;
         r_->countOpen();
         usbOut("Found device %p", static_cast<void *>(r_.get()));
         usbOut("dealWithDevice: found %d configurations", 1);

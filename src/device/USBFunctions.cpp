@@ -255,6 +255,10 @@ std::shared_ptr<TopfieldUSBContext> USBFunctions::initializeUSB()
     const int status = transport ? transport->open() : -3;
     if (status != 0) {
         connectFailure_ = transport ? QString::fromStdString(transport->openFailure()) : QString();
+        // A back end that found nothing to open need not say so itself.
+        if (connectFailure_.isEmpty()
+            && (status == usbstatus::kNotFound || status == usbstatus::kNoDevice))
+            connectFailure_ = QStringLiteral("No recorder found on USB.");
         usbOut("Could not connect to Topfield");
         return nullptr;
     }

@@ -86,7 +86,7 @@ TEST_F(UploadTest, NoRecorderAtAll)
 {
     addDays();
     recorder->faults().absent = true;
-    expectUpload(false, {}, "Error in connecting to Topfield\n");
+    expectUpload(false, {}, "Error in connecting to Topfield\nNo recorder found on USB.\n");
     EXPECT_EQ(rec.calls, QStringList { "writeOutData" });
     EXPECT_EQ(usbOut, "Could not connect to Topfield\n");
     // Nor on the real bus: the build machines have no recorder, and the line after says
@@ -154,7 +154,7 @@ TEST_F(UploadTest, EveryUploadLeavesItsOutcomeInTheDataFolder)
                 recorder->faults() = RecorderFaults();
                 recorder->faults().absent = true;
             },
-            false, "The recorder could not be opened" },
+            false, "No recorder found on USB." },
     };
     for (const auto &c : cases) {
         c.arrange();

@@ -99,3 +99,70 @@ TEST(Packets, ExactWireBytes)
     ASSERT_EQ(one.size(), 10);
     EXPECT_EQ(one.left(2) + one.right(2), bytes({ 9, 0, 0, 0xAB }));
 }
+
+namespace
+{
+
+// A back end whose open fails with a given status and words.
+class FailingTransport : public SilentTransport
+{
+public:
+    FailingTransport(int status, std::string failure)
+        : status_(status)
+        , failure_(std::move(failure))
+    {
+    }
+    int open() override { return status_; }
+    std::string openFailure() const override { return failure_; }
+
+private:
+    int status_;
+    std::string failure_;
+};
+
+struct ConnectCase {
+    const char *name;
+    int status;
+    const char *backEndSays;
+    const char *failure; // connectFailure()
+};
+
+class ConnectFailure : public ::testing::TestWithParam<ConnectCase>
+{
+protected:
+    ~ConnectFailure() override { USBFunctions::setTransportFactory({}); }
+    OutCapture out;
+};
+
+} // namespace
+
+TEST_P(ConnectFailure, SaysWhyInOneLine)
+{
+    const ConnectCase &c = GetParam();
+    USBFunctions::setTransportFactory(
+        [&c] { return std::make_unique<FailingTransport>(c.status, c.backEndSays); });
+    USBFunctions usbf;
+    EXPECT_EQ(usbf.initializeUSB(), nullptr);
+    EXPECT_EQ(usbf.connectFailure().toStdString(), c.failure);
+    EXPECT_EQ(out.text, "Could not connect to Topfield\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(, ConnectFailure,
+    ::testing::Values(
+        ConnectCase { "NothingOnTheBus", usbstatus::kNotFound, "", "No recorder found on USB." },
+        ConnectCase { "GoneWhileOpening", usbstatus::kNoDevice, "", "No recorder found on USB." },
+        // The back end's own words are the more precise.
+        ConnectCase { "NoPermission", -3,
+            "No permission to open the recorder at /dev/bus/usb/001/004: install Pallaro's udev "
+            "rule",
+            "No permission to open the recorder at /dev/bus/usb/001/004: install Pallaro's udev "
+            "rule" },
+        ConnectCase { "Busy", -6,
+            "The recorder at /dev/bus/usb/001/004 is in use by another program.",
+            "The recorder at /dev/bus/usb/001/004 is in use by another program." },
+        ConnectCase { "ListingFailedIsNotAMissingRecorder", usbstatus::kNotFound,
+            "The USB devices cannot be listed: Insufficient memory.",
+            "The USB devices cannot be listed: Insufficient memory." },
+        // An error the back end does not explain is not passed off as a missing recorder.
+        ConnectCase { "UnexplainedError", usbstatus::kIo, "", "" }),
+    [](const auto &info) { return std::string(info.param.name); });
