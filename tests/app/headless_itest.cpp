@@ -106,7 +106,8 @@ TEST_F(Headless, UploadToTheSoftwareRecorder)
         << listing.toStdString();
     // A recorder without a disk is no recorder at all.
     EXPECT_EQ(run({ "--headless", "--upload", "--pvr-sim", disk.path() + "/none" }), 1);
-    EXPECT_TRUE(out.endsWith("Error in connecting to Topfield\n")) << out.toStdString();
+    EXPECT_TRUE(out.endsWith("Error in connecting to Topfield\nNo recorder found on USB.\n"))
+        << out.toStdString();
 }
 
 TEST(PvrSim, SendsAndLists)
