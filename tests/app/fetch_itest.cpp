@@ -110,7 +110,7 @@ private:
     QSet<QTcpSocket *> answered_;
 };
 
-enum class Provider { Unresolvable, Refused, Sample, Stalling, RedirectToSample };
+enum class Provider { Unresolvable, Refused, Sample, Stalling, RedirectToSample, NotHttp };
 
 struct Failure {
     const char *name;
@@ -163,6 +163,9 @@ TEST_P(FetchFails, IsAGrabberFailureThatSaysWhyAndShowsTheDaysOnDisk)
     } else if (c.provider == Provider::RedirectToSample) {
         canned = std::make_unique<CannedServer>("HTTP/1.1 302 Found\r\nLocation: "
             + provider.url("myxmltv/moved.zip").toUtf8() + "\r\nContent-Length: 0\r\n\r\n");
+        host = canned->host();
+    } else if (c.provider == Provider::NotHttp) {
+        canned = std::make_unique<CannedServer>("SSH-2.0-OpenSSH_9.6\r\n");
         host = canned->host();
     }
     Settings::setValue("providerHost", host);
@@ -223,6 +226,9 @@ INSTANTIATE_TEST_SUITE_P(, FetchFails,
             "http://SAMPLE/myxmltv/moved.zip" },
         Failure { "Stalled", Provider::Stalling, false, {}, nullptr, nullptr,
             "The download from \"HOST\" stalled: no data for 1 s" },
+        // Other failures: libcurl's words, with the host.
+        Failure { "NotHttp", Provider::NotHttp, false, {}, nullptr, nullptr,
+            "Cannot download from \"HOST\": *" },
         Failure { "HtmlPage", Provider::Sample, false, {},
             "<!DOCTYPE html>\n<html><head><title>Down for\n maintenance</title></head>"
             "<body>Back soon</body></html>\n",
