@@ -65,7 +65,17 @@ Notes startupNotes(const QDate &today)
         notes.lines << line + QStringLiteral(". ") + run->cause;
         notes.alarming = !run->ok;
     }
-    const QString warning = guideWarning(guideOnDisk(Paths::outputFolder(), today), today);
+    const std::optional<GuideSpan> guide = guideOnDisk(Paths::outputFolder(), today);
+    const QString defaultHost
+        = Settings::definition(QStringLiteral("providerHost"))->defaultValue.toString();
+    if (!guide && Settings::string(QStringLiteral("provider")) != QLatin1String("UK")
+        && Settings::string(QStringLiteral("providerHost")) == defaultHost) {
+        notes.lines << QStringLiteral("No guide yet. Choose your region and enter the guide "
+                                      "provider's host in Preferences, then press Fetch.");
+        notes.needsSetup = true;
+        return notes;
+    }
+    const QString warning = guideWarning(guide, today);
     if (!warning.isEmpty()) {
         notes.lines << warning;
         notes.alarming = true;

@@ -28,10 +28,12 @@ QString outcomeLine(const RunOutcome &outcome, bool withRunner = true);
 
 // What the window says when it starts: the last windowless run's outcome and the guide
 // warning, each a line (nothing to say, no lines); alarming when a run failed or the guide
-// runs out soon.
+// runs out soon. With no guide and the provider still unset, the guide warning gives way
+// to what to do first, and `needsSetup` asks for a way to the preferences.
 struct Notes {
     QStringList lines;
     bool alarming = false;
+    bool needsSetup = false;
 };
 Notes startupNotes(const QDate &today);
 } // namespace RunReport

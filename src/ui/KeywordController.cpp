@@ -542,6 +542,7 @@ bool KeywordController::runReloadCycle(const QString &mode)
     if (table_) {
         table_->setFileList({});
         table_->reloadTable();
+        ui_.run([this] { Q_EMIT tableListReplaced(); });
     }
     ui_.run([this] {
         if (views_)

@@ -142,6 +142,12 @@ public:
 
     QString currentOutputFolder() const { return currentOutputFolder_; }
 
+Q_SIGNALS:
+    // The programme table was handed a list of this controller's own (every programme at a
+    // write-out, none at the end of a reload): the window shows its own choice again.
+    // Emitted on the UI thread.
+    void tableListReplaced();
+
 private:
     struct Folded {
         QString title, subAndCat, rawStart, channel;

@@ -149,8 +149,10 @@ bool KeywordController::writeOutDataChecked()
 
 bool KeywordController::writeOutDataLocked(const QSet<QString> *only)
 {
-    if (table_)
+    if (table_) {
         table_->setFileList(all_);
+        ui_.run([this] { Q_EMIT tableListReplaced(); });
+    }
     if (!slc_)
         return true;
     QHash<QString, TGDEntryList> byDay;

@@ -59,6 +59,8 @@ public:
     // Shows the matches of the selected rules (ascending rows) in the programme table.
     void selectionDidChange(const std::vector<int> &rows);
     std::vector<int> selectedRows() const;
+    // The programme table shows the selected rules' matches (again).
+    void showSelectedMatches();
 
     void addBlankRecord();
     // Asks for confirmation (beep and alert), then removes exactly the selected rules.
@@ -74,7 +76,6 @@ public:
     void reloadRuleTable() override;
 
 private:
-    void showSelectedMatches();
     void redisplay();
 
     RuleListEditor *editor_;

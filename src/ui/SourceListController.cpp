@@ -63,6 +63,23 @@ void SourceListController::setCount(int count, const QString &date)
     reloadTable();
 }
 
+std::vector<int> SourceListController::rowsToSelect(const QDate &today) const
+{
+    const GuideDayRows rows = fileList();
+    QMutexLocker lock(&mutex_);
+    std::vector<int> chosen;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i]->rawDate && selectedDays_.contains(withoutExtension(*rows[i]->rawDate)))
+            chosen.push_back(int(i));
+    if (!chosen.empty())
+        return chosen;
+    const QString from = today.toString(QStringLiteral("yyyyMMdd"));
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i]->rawDate && withoutExtension(*rows[i]->rawDate) >= from)
+            return { int(i) };
+    return {};
+}
+
 QVariant SourceListController::value(const GuideDayRowPtr &row, const QString &key) const
 {
     QMutexLocker lock(&mutex_);
@@ -87,6 +104,17 @@ void SourceListController::tableViewSelectionDidChange(
 {
     if (displayPage_)
         displayPage_(lastSelectedRow);
+    {
+        const GuideDayRows rows = fileList();
+        const auto namesDay = [](const GuideDayRowPtr &row) { return bool(row->rawDate); };
+        QMutexLocker lock(&mutex_);
+        if (std::any_of(rows.begin(), rows.end(), namesDay)) {
+            selectedDays_.clear();
+            for (int index : selectedRows)
+                if (index >= 0 && size_t(index) < rows.size() && rows[size_t(index)]->rawDate)
+                    selectedDays_ << withoutExtension(*rows[size_t(index)]->rawDate);
+        }
+    }
     if (!tgdController_)
         return;
     if (selectedRows.empty() || !kwc_) {

@@ -2,9 +2,11 @@
 
 #include "base/UiQueue.h"
 
+#include <QDate>
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <functional>
 #include <memory>
@@ -61,7 +63,16 @@ public:
     // selected last (-1: none), and the programme table gets the loaded programmes of the
     // selected days, days in ascending row order, each day in full-list order; with no
     // selection it gets no list.
+    // The selected days are remembered, unless the list names no day (empty, or only a
+    // fetch's placeholder row).
     void tableViewSelectionDidChange(std::vector<int> selectedRows, int lastSelectedRow);
+
+    // The days (YYYYMMDD) the user chose, kept across list changes and restarts. UI thread.
+    QStringList selectedDays() const { return selectedDays_; }
+    void setSelectedDays(const QStringList &days) { selectedDays_ = days; }
+    // The rows to select in the list as it stands: those of the chosen days still listed;
+    // when none is, the first day from `today` on; none when the list has no such day.
+    std::vector<int> rowsToSelect(const QDate &today) const;
 
     // The current rows (the row records themselves, not copies).
     GuideDayRows fileList() const;
@@ -89,4 +100,5 @@ private:
     KeywordController *kwc_ = nullptr;
     TGDPickerController *tgdController_ = nullptr;
     std::function<void(int)> displayPage_;
+    QStringList selectedDays_;
 };

@@ -36,6 +36,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -146,6 +147,7 @@ MainWindow::MainWindow()
         if (index == 0)
             showSelectedDays();
     });
+    connect(kwc_, &KeywordController::tableListReplaced, this, &MainWindow::showPageChoice);
     page->setTitle(pageTitles.front());
 
     rightSplit_ = new QSplitter(Qt::Vertical);
@@ -173,6 +175,9 @@ MainWindow::MainWindow()
     setCentralWidget(central);
 
     prefs_ = new PreferencesDialog(controller_.get(), this);
+    connect(runNotes_, &RunNotesBar::preferencesRequested, this, &MainWindow::openPrefsSheet);
+    // A provider set there changes what the notes ask for.
+    connect(prefs_, &QDialog::finished, this, &MainWindow::showRunNotes);
     intro_ = new IntroWindow;
     introFader_ = new WindowFader(intro_, kIntroFadeIntervalMs, [this] { intro_->close(); });
     closeFader_ = new WindowFader(this, kCloseFadeIntervalMs, [this] {
@@ -193,6 +198,7 @@ QWidget *MainWindow::dayListBox()
     dayList_->setItemDelegateForColumn(2, new CountButtonDelegate(dayList_));
     dayList_->setSelectionBehavior(QAbstractItemView::SelectRows);
     dayList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    dayList_->setTabKeyNavigation(false);
     dayList_->setWordWrap(false);
     dayList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     dayList_->verticalHeader()->hide();
@@ -209,7 +215,35 @@ QWidget *MainWindow::dayListBox()
     dayList_->setMinimumWidth(width + dayList_->verticalScrollBar()->sizeHint().width() + 4);
     connect(dayList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &MainWindow::showSelectedDays);
+    // A reset (a scan, a fetch's progress, a count) drops the selection without a word.
+    connect(dayModel_, &QAbstractItemModel::modelReset, this, &MainWindow::restoreDaySelection);
     return boxed(tr("Guide days"), dayList_);
+}
+
+void MainWindow::restoreDaySelection()
+{
+    const std::vector<int> rows = slc_->rowsToSelect(Clock::today());
+    QItemSelection chosen;
+    for (int row : rows)
+        chosen.select(
+            dayModel_->index(row, 0), dayModel_->index(row, dayModel_->columnCount() - 1));
+    QItemSelectionModel *selection = dayList_->selectionModel();
+    {
+        const QSignalBlocker quiet(selection);
+        selection->select(chosen, QItemSelectionModel::ClearAndSelect);
+        selection->setCurrentIndex(rows.empty() ? QModelIndex() : dayModel_->index(rows.back(), 0),
+            QItemSelectionModel::NoUpdate);
+    }
+    dayList_->viewport()->update();
+    showPageChoice();
+}
+
+void MainWindow::showPageChoice()
+{
+    if (tabView_->currentIndex() == 1)
+        ruleTable_->showSelectedMatches();
+    else
+        showSelectedDays();
 }
 
 void MainWindow::showSelectedDays()
@@ -274,6 +308,7 @@ QWidget *MainWindow::keywordPage()
     ruleModel_->setAlertParent(this);
     rules->setSelectionBehavior(QAbstractItemView::SelectRows);
     rules->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    rules->setTabKeyNavigation(false);
     rules->setDragDropMode(QAbstractItemView::InternalMove);
     rules->setDragDropOverwriteMode(false);
     rules->setDropIndicatorShown(true);
@@ -290,7 +325,16 @@ QWidget *MainWindow::keywordPage()
 
     auto *add = new QPushButton(tr("Add"));
     add->setObjectName("addRuleButton");
-    connect(add, &QPushButton::clicked, this, [this] { ruleTable_->addBlankRecord(); });
+    // The new rule is ready for its words at once.
+    connect(add, &QPushButton::clicked, this, [this, rules] {
+        ruleTable_->addBlankRecord();
+        const QModelIndex keywords = ruleModel_->index(ruleModel_->rowCount() - 1,
+            int(KeywordRuleModel::columnKeys().indexOf(QStringLiteral("Keywords"))));
+        rules->selectRow(keywords.row());
+        rules->setCurrentIndex(keywords);
+        rules->setFocus(Qt::OtherFocusReason);
+        rules->edit(keywords);
+    });
     auto *remove = new QPushButton(tr("Delete"));
     remove->setObjectName("deleteRuleButton");
     connect(remove, &QPushButton::clicked, this, [this] { ruleTable_->deleteRecord(); });
@@ -369,7 +413,7 @@ void MainWindow::awakeFromNib()
 void MainWindow::showRunNotes()
 {
     const RunReport::Notes notes = RunReport::startupNotes(Clock::today());
-    runNotes_->setNotes(notes.lines, notes.alarming);
+    runNotes_->setNotes(notes.lines, notes.alarming, notes.needsSetup);
 }
 
 void MainWindow::openPrefsSheet()

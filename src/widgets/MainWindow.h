@@ -99,6 +99,11 @@ private:
     void buildMenus();
     // The day list's selection into the programme table (and the grid's page).
     void showSelectedDays();
+    // After the day list changed: the chosen days selected again (or the first current
+    // day), and the programme table showing what the page in front asks for.
+    void restoreDaySelection();
+    // The programme table shows the chosen days, or on the rule page the rules' matches.
+    void showPageChoice();
     // The last windowless run's outcome and the guide's end, from the data folder.
     void showRunNotes();
     // Window size and splitter positions, kept between runs.

@@ -1,10 +1,10 @@
 // The window's menus, the delete-cache question and the window state kept between runs.
-#include "widgets/MainWindow.h"
-
 #include "app/EPGController.h"
 #include "base/StatusLog.h"
 #include "ui/GridController.h"
+#include "ui/SourceListController.h"
 #include "widgets/GridPane.h"
+#include "widgets/MainWindow.h"
 #include "widgets/ProgrammeView.h"
 
 #include <QAction>
@@ -87,6 +87,7 @@ void MainWindow::confirmDeleteCache()
 void MainWindow::restoreWindowState()
 {
     QSettings store = windowStore();
+    slc_->setSelectedDays(store.value(QStringLiteral("selectedDays")).toStringList());
     if (restoreGeometry(store.value(QStringLiteral("geometry")).toByteArray())) {
         mainSplit_->restoreState(store.value(QStringLiteral("mainSplitter")).toByteArray());
         rightSplit_->restoreState(store.value(QStringLiteral("rightSplitter")).toByteArray());
@@ -107,4 +108,5 @@ void MainWindow::saveWindowState() const
     store.setValue(QStringLiteral("geometry"), saveGeometry());
     store.setValue(QStringLiteral("mainSplitter"), mainSplit_->saveState());
     store.setValue(QStringLiteral("rightSplitter"), rightSplit_->saveState());
+    store.setValue(QStringLiteral("selectedDays"), slc_->selectedDays());
 }

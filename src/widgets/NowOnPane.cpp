@@ -74,6 +74,7 @@ NowOnPane::NowOnPane(NowOnController *controller, QWidget *parent)
     table_->setModel(new NowOnModel(controller, this));
     table_->setSelectionMode(QAbstractItemView::NoSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setTabKeyNavigation(false);
     table_->setAlternatingRowColors(true);
     table_->setWordWrap(false);
     table_->setIconSize(QSize(44, 22));

@@ -7,9 +7,11 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
@@ -26,6 +28,46 @@ const QStringList kTitles
 // it takes whatever room is left. Beside the tick, who set it ("[x]" stands for the box).
 const char *const kWidest[] = { "[x] hand", "Prime North", "Wed 30 Sep 00:00", "00:00", "999",
     "Midday Movie: The Long Road", "The Empty Child", "Current Affairs", "MA15+" };
+// The columns that narrow before the title does (the detail area shows them whole), and the
+// room in average characters they keep.
+const QStringList kYielding = { "sub", "cat" };
+constexpr int kYieldingChars = 8;
+
+int usualWidth(const QTableView *view, int column)
+{
+    return view->fontMetrics().horizontalAdvance(QString::fromUtf8(kWidest[column])) + 16;
+}
+
+bool yields(int column)
+{
+    return kYielding.contains(ProgrammeModel::columnKeys().at(column));
+}
+
+int leastWidth(const QTableView *view, int column)
+{
+    return yields(column) ? std::min(
+               usualWidth(view, column), view->fontMetrics().averageCharWidth() * kYieldingChars)
+                          : usualWidth(view, column);
+}
+
+// Narrows the yielding columns as far as the title needs, evenly, or widens them back.
+void fitColumns(QTableView *view)
+{
+    int usual = 0, give = 0;
+    for (int c = 0; c < int(std::size(kWidest)); ++c) {
+        usual += usualWidth(view, c);
+        give += usualWidth(view, c) - leastWidth(view, c);
+    }
+    int squeeze = std::clamp(usual - view->viewport()->width(), 0, give);
+    int yielding = int(kYielding.size());
+    for (int c = 0; c < int(std::size(kWidest)); ++c) {
+        if (!yields(c))
+            continue;
+        const int share = std::min(squeeze / yielding--, usualWidth(view, c) - leastWidth(view, c));
+        view->horizontalHeader()->resizeSection(c, usualWidth(view, c) - share);
+        squeeze -= share;
+    }
+}
 } // namespace
 
 ProgrammeModel::ProgrammeModel(TGDPickerController *controller, QObject *parent)
@@ -181,6 +223,12 @@ ProgrammeView::ProgrammeView(TGDPickerController *controller, QWidget *parent)
         searchField_->setFocus(Qt::ShortcutFocusReason);
         searchField_->selectAll();
     });
+    // Escape ends a search from anywhere on the page.
+    auto *clear = new QAction(tr("Clear Search"), this);
+    clear->setShortcut(Qt::Key_Escape);
+    clear->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(clear);
+    connect(clear, &QAction::triggered, searchField_, &QLineEdit::clear);
 
     tableView_ = new QTableView;
     tableView_->setObjectName("programmeTable");
@@ -275,15 +323,24 @@ void ProgrammeView::addTable(QTableView *view)
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setWordWrap(false);
     view->setAlternatingRowColors(true);
+    // Tab leaves the table for the next area instead of walking its cells.
+    view->setTabKeyNavigation(false);
+    view->installEventFilter(this);
     view->verticalHeader()->hide();
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
     QHeaderView *header = view->horizontalHeader();
     header->setSectionsClickable(true);
     header->setHighlightSections(false);
     header->setMinimumSectionSize(view->fontMetrics().averageCharWidth() * 4);
-    for (int c = 0; c < int(std::size(kWidest)); ++c)
-        header->resizeSection(
-            c, view->fontMetrics().horizontalAdvance(QString::fromUtf8(kWidest[c])) + 16);
+    // Narrowed as far as the window goes, the table still shows a whole usual title, and
+    // nothing hides to the right: the episode and the category give up room first.
+    int least = 2 * view->frameWidth() + view->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < int(std::size(kWidest)); ++c) {
+        header->resizeSection(c, usualWidth(view, c));
+        least += leastWidth(view, c);
+    }
+    view->setMinimumWidth(least);
+    view->viewport()->installEventFilter(this);
     // The title takes the room the window gives: it is what the rows are read by.
     header->setStretchLastSection(false);
     header->setSectionResizeMode(
@@ -291,6 +348,28 @@ void ProgrammeView::addTable(QTableView *view)
     connect(header, &QHeaderView::sectionClicked, this, [this](int section) {
         controller_->didClickTableColumn(ProgrammeModel::columnKeys().at(section));
     });
+}
+
+bool ProgrammeView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize)
+        for (QTableView *table : tables_)
+            if (watched == table->viewport())
+                fitColumns(table);
+    auto *view = qobject_cast<QTableView *>(watched);
+    if (!view || event->type() != QEvent::KeyPress
+        || static_cast<QKeyEvent *>(event)->key() != Qt::Key_Space
+        || static_cast<QKeyEvent *>(event)->modifiers() != Qt::NoModifier)
+        return QWidget::eventFilter(watched, event);
+    const QModelIndex current = view->currentIndex();
+    if (current.isValid()) {
+        const QModelIndex tick = model_->index(
+            current.row(), int(ProgrammeModel::columnKeys().indexOf(QStringLiteral("record"))));
+        model_->setData(tick,
+            tick.data(Qt::CheckStateRole) == Qt::Checked ? Qt::Unchecked : Qt::Checked,
+            Qt::CheckStateRole);
+    }
+    return true;
 }
 
 void ProgrammeView::selectionChanged()

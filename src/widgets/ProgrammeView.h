@@ -71,6 +71,10 @@ public:
     void showSortIndicator(const QString &column, bool ascending) override;
     void showDetail(const ProgrammeDetail &detail) override;
 
+protected:
+    // Space on a table toggles "record" of its current row, whatever the column.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QWidget *detailArea();
     void selectionChanged();

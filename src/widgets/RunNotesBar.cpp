@@ -2,12 +2,16 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 
 RunNotesBar::RunNotesBar(QWidget *parent)
     : QFrame(parent)
     , label_(new QLabel)
+    , preferences_(new QPushButton(tr("Preferences...")))
 {
+    preferences_->setObjectName("runNotesPreferences");
+    connect(preferences_, &QPushButton::clicked, this, &RunNotesBar::preferencesRequested);
     setObjectName("runNotes");
     label_->setObjectName("runNotesText");
     label_->setWordWrap(true);
@@ -23,12 +27,14 @@ RunNotesBar::RunNotesBar(QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(10, 6, 6, 6);
     layout->addWidget(label_, 1);
+    layout->addWidget(preferences_, 0, Qt::AlignVCenter);
     layout->addWidget(close, 0, Qt::AlignTop);
     hide();
 }
 
-void RunNotesBar::setNotes(const QStringList &lines, bool alarming)
+void RunNotesBar::setNotes(const QStringList &lines, bool alarming, bool offerPreferences)
 {
+    preferences_->setVisible(offerPreferences);
     alarming_ = alarming;
     label_->setText(lines.join(QLatin1Char('\n')));
     // Warning colours that read on the window's light grey, whatever the style.

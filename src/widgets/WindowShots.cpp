@@ -1,8 +1,10 @@
 // For scripts/screenshots only: PALLARO_SCREENSHOTS=<folder> has the window show each mode
-// in turn, save it there as a PNG, then the preferences, and quit.
-#include "widgets/MainWindow.h"
-
+// in turn, save it there as a PNG, then the preferences, and quit. PALLARO_SCREENSHOT_OF
+// picks another moment instead: "first-start" (the window as it opens) or "failed-fetch"
+// (after a fetch has ended).
+#include "app/EPGController.h"
 #include "ui/GridController.h"
+#include "widgets/MainWindow.h"
 #include "widgets/PreferencesDialog.h"
 #include "widgets/ProgrammeView.h"
 
@@ -13,7 +15,6 @@
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
-
 #include <memory>
 
 namespace
@@ -65,6 +66,24 @@ void MainWindow::takeScreenshots(const QString &folder)
 {
     QDir().mkpath(folder);
     move(0, 0);
+    const QString moment = qEnvironmentVariable("PALLARO_SCREENSHOT_OF");
+    if (moment == QLatin1String("first-start")) {
+        runShots(this,
+            std::make_shared<std::vector<Shot>>(
+                std::vector<Shot> { { 1500, [] {}, QStringLiteral("first-start.png") } }),
+            0, folder);
+        return;
+    }
+    if (moment == QLatin1String("failed-fetch")) {
+        controller_->fetchEPG();
+        connect(controller_.get(), &EPGController::fetchFinished, this, [this, folder] {
+            runShots(this,
+                std::make_shared<std::vector<Shot>>(
+                    std::vector<Shot> { { 800, [] {}, QStringLiteral("failed-fetch.png") } }),
+                0, folder);
+        });
+        return;
+    }
     auto select = [this](int mode) { modeList_->setCurrentRow(mode); };
     auto shots = std::make_shared<std::vector<Shot>>(std::vector<Shot> {
         // The start-up reload and the first grid page take a moment.

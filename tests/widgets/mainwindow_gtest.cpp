@@ -137,7 +137,7 @@ TEST(MainWindow, RemembersItsSizeAndSplitters)
         MainWindow window;
         EXPECT_EQ(window.size(), QSize(1280, 800).boundedTo(window.screen()->availableSize()));
         window.show();
-        window.resize(1100, 700);
+        window.resize(1200, 700);
         auto *main = window.findChild<QSplitter *>("mainSplitter");
         main->setSizes({ 400, 680 });
         split = main->sizes();
@@ -148,7 +148,7 @@ TEST(MainWindow, RemembersItsSizeAndSplitters)
     MainWindow again;
     again.show();
     QApplication::processEvents();
-    EXPECT_EQ(again.size(), QSize(1100, 700));
+    EXPECT_EQ(again.size(), QSize(1200, 700));
     EXPECT_EQ(again.findChild<QSplitter *>("mainSplitter")->sizes(), split);
 }
 
@@ -211,8 +211,9 @@ TEST(MainWindow, EditingARuleInTheKeywordsTableMarksItsProgrammes)
     }
 
     // Back on the programme page, the table shows the chosen day, not the rule's matches.
-    window.dayListView()->selectRow(0);
+    window.modeController().selectTab("TGDs");
     QApplication::processEvents();
+    ASSERT_EQ(window.dayListView()->selectionModel()->selectedRows().size(), 1);
     const int dayCount = int(window.programmeTable()->getFileData().size());
     ASSERT_GT(dayCount, int(rule->matches->size()));
     window.modeController().selectTab("Keywords");
@@ -304,7 +305,9 @@ TEST(MainWindow, EachFilterChangeNarrowsTheSelectedRuleAndItsShownMatches)
     ASSERT_TRUE(
         editor && channels && sunday && afterOn && after && min && skip && matches && rules);
 
-    // Nothing to edit until one rule is chosen.
+    // Nothing to edit until one rule is chosen; a new rule is chosen as it comes.
+    EXPECT_TRUE(channels->isEnabled());
+    rules->clearSelection();
     EXPECT_FALSE(channels->isEnabled());
     rules->selectRow(0);
     QApplication::processEvents();
