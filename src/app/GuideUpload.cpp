@@ -148,11 +148,15 @@ bool GuideUpload::start(const Plan &plan, std::function<void(const Result &)> re
         worker_.join();
     stop_ = false;
     running_ = true;
-    worker_ = std::thread([this, plan, record = std::move(record)] {
+    const std::uint64_t id = ++runs_;
+    worker_ = std::thread([this, id, plan, record = std::move(record)] {
         const Result result = run(plan);
         if (record)
             record(result);
-        ui_.run([this, result] {
+        ui_.run([this, id, result] {
+            // An upload already waited for by stopAndWait has ended for its owner.
+            if (id != runs_)
+                return;
             if (worker_.joinable())
                 worker_.join();
             running_ = false;
@@ -167,6 +171,7 @@ void GuideUpload::stopAndWait()
     stop_ = true;
     if (worker_.joinable())
         worker_.join();
+    ++runs_;
     running_ = false;
 }
 

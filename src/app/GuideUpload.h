@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -86,4 +87,5 @@ private:
     std::thread worker_;
     std::atomic<bool> running_ = false;
     std::atomic<bool> stop_ = false;
+    std::uint64_t runs_ = 0; // UI thread only: tells a stale end from the current one
 };
