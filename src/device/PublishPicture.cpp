@@ -535,8 +535,8 @@ FtpOutcome PublishPicture::send(const Request &request)
         if (found)
             ::freeaddrinfo(found);
         return failed(EHOSTUNREACH, FtpFailure::Host, connecting,
-            QStringLiteral("the name %1 could not be resolved (%2)")
-                .arg(host, QString::fromLocal8Bit(::gai_strerror(resolved))));
+            QStringLiteral("its name could not be resolved (%1)")
+                .arg(QString::fromLocal8Bit(::gai_strerror(resolved))));
     }
     sockaddr_in server {};
     std::memcpy(&server, found->ai_addr, std::min<size_t>(sizeof server, found->ai_addrlen));
