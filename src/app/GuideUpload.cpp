@@ -289,7 +289,11 @@ GuideUpload::Result GuideUpload::sendOverFtp(const Plan &plan)
 
 FtpOutcome GuideUpload::uploadPath(const QString &path, const QUrl &destination)
 {
-    const FtpOutcome outcome = ftpPublisher_ ? ftpPublisher_(path, destination) : FtpOutcome {};
+    FtpOutcome outcome;
+    if (ftpPublisher_)
+        outcome = ftpPublisher_(path, destination);
+    else
+        outcome.failure = FtpFailure::Other; // no client: nothing was sent
     print(outcome.sent() ? QStringLiteral("Done\n") : QStringLiteral("Failed\n"));
     if (!outcome.sent())
         print(outcome.why() + QLatin1Char('\n'));
