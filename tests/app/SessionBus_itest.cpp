@@ -120,6 +120,32 @@ TEST_F(SessionBus, UploadGuideAnswersAtTheEndWithTheResult)
     QDBusConnection::disconnectFromBus("client");
 }
 
+// `pallaro --upload` while the window uploads: refused at once, with the window's reason.
+TEST_F(SessionBus, AForwardedUploadIsRefusedWhileTheWindowUploads)
+{
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
+    for (int d = 1; d <= 3; ++d)
+        ASSERT_TRUE(writeFile(out() + "/" + Clock::today().addDays(d).toString("yyyyMMdd") + ".tgd",
+            QByteArray("7\t2026-12-06 18:00\t30\tNews\t\t\tG\tN\r\n").repeated(2000)));
+    recorder->faults().slowAnswerMs = 300;
+    bool ended = false;
+    QObject::connect(&controller, &EPGController::uploadFinished, [&] { ended = true; });
+    ASSERT_TRUE(controller.uploadEPG());
+
+    const Ran r = runServing(qEnvironmentVariable("PALLARO_EXECUTABLE"), { "--upload" });
+    EXPECT_TRUE(controller.isUploading()) << "the window's upload ended too soon to tell";
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+        "pallaro: the window did not take the upload: An upload is running: wait for its end, "
+        "or stop it.\n");
+    controller.stopUpload();
+    QElapsedTimer waited;
+    waited.start();
+    while (!ended && waited.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(ended);
+}
+
 TEST_F(SessionBus, ASecondWindowIsToldTheNameIsTaken)
 {
     QDBusConnection second = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "second");
