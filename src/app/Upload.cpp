@@ -1,5 +1,6 @@
 // The upload's entry points: the upload itself runs in GuideUpload on its worker.
 #include "app/EPGController.h"
+
 #include "base/Paths.h"
 #include "base/StatusLog.h"
 #include "ui/SourceListController.h"
