@@ -8,11 +8,8 @@
 bool EPGController::refuse(const QString &line)
 {
     lastRefusal_ = line;
-    // On a line of its own, also when it comes while a file's line waits for its outcome.
-    const QString text = log_->text();
-    printStatus(
-        (text.isEmpty() || text.endsWith(QLatin1Char('\n')) ? QString() : QStringLiteral("\n"))
-        + line + QLatin1Char('\n'));
+    // Also when it comes while a file's line waits for its outcome.
+    log_->printLine(line);
     return false;
 }
 
