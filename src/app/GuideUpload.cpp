@@ -7,6 +7,8 @@
 #include "device/DataHandler.h"
 #include "device/USBFunctions.h"
 
+#include <memory>
+
 namespace
 {
 

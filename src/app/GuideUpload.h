@@ -10,12 +10,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <thread>
 
 class StatusLog;
-class USBFunctions;
-struct TopfieldUSBContext;
 
 // The upload of the guide days to the recorder over USB, or to the FTP server, on a worker
 // thread of its own: one upload at a time, stopped between files on request. What it does
