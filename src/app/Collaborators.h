@@ -17,10 +17,11 @@ public:
 };
 
 // The Fetch and Upload buttons of the window. Called on the UI thread only, in the order
-// the fetch asked for the changes.
+// the fetch or the upload asked for the changes.
 class FetchButtons {
 public:
     virtual ~FetchButtons() = default;
     virtual void setFetchButton(bool enabled, const QString &title) = 0;
-    virtual void setUploadEnabled(bool enabled) = 0;
+    // "Upload", or "Stop" while an upload runs.
+    virtual void setUploadButton(bool enabled, const QString &title) = 0;
 };

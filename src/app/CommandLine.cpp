@@ -423,7 +423,10 @@ int runHeadless(const CommandLineOptions &options)
     kwc.waitForIdle();
     QCoreApplication::processEvents();
     if (options.upload) {
-        if (!controller.uploadEPG())
+        QEventLoop loop;
+        QObject::connect(&controller, &EPGController::uploadFinished, &loop,
+            [&](bool succeeded) { loop.exit(succeeded ? 0 : 1); });
+        if (!controller.uploadEPG() || loop.exec() != 0)
             status = 1;
         if (!log.text().endsWith(QLatin1Char('\n')))
             std::fputs("\n", stdout);

@@ -5,7 +5,6 @@
 #include "base/Settings.h"
 #include "base/StatusLog.h"
 #include "base/SystemLog.h"
-#include "device/PublishPicture.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,15 +14,15 @@
 EPGController::EPGController(StatusLog *log, QObject *parent)
     : QObject(parent)
     , log_(log)
-    , ftpPublisher_([](const QString &localPath, const QString &destinationUrl) {
-        return PublishPicture().publish(localPath, QUrl(destinationUrl));
-    })
 {
+    connect(&upload_, &GuideUpload::finished, this, &EPGController::endUpload);
 }
 
 EPGController::~EPGController()
 {
     stopFetch();
+    // Its worker writes the record through this object's members.
+    upload_.stopAndWait();
 }
 
 void EPGController::awakeFromNib()
@@ -78,8 +77,10 @@ void EPGController::setAutoRun(bool on)
 
 void EPGController::applicationWillTerminate()
 {
-    // A fetch still writing day files would race the write-out below.
+    // A fetch still writing day files would race the write-out below; an upload ends
+    // between files.
     stopFetch();
+    upload_.stopAndWait();
     if (kwc_)
         kwc_->writeOutData();
 }

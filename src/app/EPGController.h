@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Collaborators.h"
+#include "app/GuideUpload.h"
 #include "app/RunRecords.h"
 #include "base/UiQueue.h"
 
@@ -16,8 +17,6 @@
 class SourceListController;
 class StatusLog;
 class QProcess;
-class USBFunctions;
-struct TopfieldUSBContext;
 
 // The application controller: start-up, settings, data folders and the StatusLog.
 // Widget-free; the window (or the headless runner) owns it and supplies the collaborators.
@@ -72,35 +71,28 @@ public:
     // The fetch's is complete once fetchFinished has been emitted.
     RunOutcome lastOutcome(RunRecords::Job job) const;
 
-    // Upload. Sends every guide day in list order over USB ("connectionMethod" "USB") or by
-    // FTP, then beeps. UI thread; blocks until done. Answers false when the recorder could
-    // not be opened, a file failed or the count check did not say "Correct!".
+    // Upload. Writes out the marks, empties the transcript, rescans the output folder and
+    // starts sending every guide day in list order over USB ("connectionMethod" "USB") or
+    // by FTP on the upload's worker; answers at once. Refused, with a StatusLog line and
+    // false, while a fetch or another upload runs. uploadFinished tells how it ended: false
+    // when the recorder could not be opened, a file failed, the count check did not say
+    // "Correct!", or it was stopped. UI thread.
     bool uploadEPG();
-    // One file over the open USB connection into the recorder folder toPath.
-    bool uploadPath(const QString &path, const QString &toPath);
-    // One file by FTP to the destination URL.
-    bool uploadPath(const QString &path, const QUrl &toURLString);
-    // Counts the TGD files in the recorder folder against `count`; true on "Correct!".
-    bool checkNumbersOnToppy(int count);
-    // The line saying the recorder is lost to this upload, or empty while it answers.
-    QString recorderLost() const;
-    // "\" + "uploadFolder" joined by "\" + "\".
-    static QString recorderFolder();
-    // "FTP URL", with "/" when it lacks one, followed by fileName.
-    static QString ftpDestination(const QString &fileName);
-    // Sends a file by FTP; answers success. Set by whoever owns the FTP client.
-    using FtpPublisher
-        = std::function<bool(const QString &localPath, const QString &destinationUrl)>;
-    void setFtpPublisher(FtpPublisher publisher) { ftpPublisher_ = std::move(publisher); }
+    // Asks a running upload to stop before its next file; answers at once. UI thread.
+    void stopUpload();
+    bool isUploading() const;
+    GuideUpload &upload() { return upload_; }
+    // The StatusLog line of the last fetch or upload refused, without its line end.
+    QString lastRefusal() const { return lastRefusal_; }
 
     // Fetch. fetchEPG disables the buttons, empties the transcript and starts the worker for
-    // the setting "provider"; it returns at once, and does nothing while a fetch runs.
-    // UI thread.
+    // the setting "provider"; it returns at once, and does nothing while a fetch runs. While
+    // an upload runs it is refused with a StatusLog line and answers false. UI thread.
     void setFetchButtons(FetchButtons *buttons) { buttons_ = buttons; }
     // The system beep at the end of a fetch or an upload; the window sets it (the core has
     // no QApplication). Carried out on the UI thread.
     void setBeep(std::function<void()> beep) { beep_ = std::move(beep); }
-    void fetchEPG();
+    bool fetchEPG();
     // Asks a running fetch to stop and waits for it. The download and the unpacking stop at
     // once, leaving no part of a file behind; a conversion that has begun finishes with
     // its rescan, so the day files and the programmes in memory agree. UI thread.
@@ -133,6 +125,9 @@ Q_SIGNALS:
     // A fetch worker has ended, after the buttons came back; succeeded when day files
     // were written. Emitted on the UI thread.
     void fetchFinished(bool succeeded);
+    // An upload has ended, after its record was written and the buttons came back.
+    // Emitted on the UI thread.
+    void uploadFinished(bool succeeded);
 
 public:
     StatusLog *statusLog() const { return log_; }
@@ -147,8 +142,11 @@ private:
     static QString stoppedCause() { return QStringLiteral("Stopped before the end"); }
     // Keeps the outcome and writes its record to the data folder. Any thread.
     void record(RunRecords::Job job, bool ok, const QString &cause);
-    // The upload itself; `cause` gets the line for its record.
-    bool sendGuideDays(QString *cause);
+    // The upload's end on the UI thread: the buttons back, the beep, uploadFinished.
+    void endUpload(const GuideUpload::Result &result);
+    void setButtonsForUpload(bool running);
+    // Prints `line` on a line of its own as the reason a request was refused; answers false.
+    bool refuse(const QString &line);
     // A fetch's end: the day files on disk into the list, the programmes reloaded, a beep.
     // Answers false when the marks could not be written back to a day file.
     bool rescanAndReload();
@@ -169,9 +167,8 @@ private:
     GridPages *gc_ = nullptr;
     AutoRunScheduler *scheduler_ = nullptr;
     SourceListController *slc_ = nullptr;
-    std::shared_ptr<USBFunctions> usbf_;
-    std::shared_ptr<TopfieldUSBContext> context_;
-    FtpPublisher ftpPublisher_;
+    GuideUpload upload_ { log_ };
+    QString lastRefusal_;
     QString runner_ = QStringLiteral("window");
     RunOutcome lastFetch_, lastUpload_;
     std::thread fetchWorker_;

@@ -136,7 +136,7 @@ void EPGController::setButtonsForFetch(bool running)
         return;
     buttons_->setFetchButton(
         !running, running ? QStringLiteral("Downloading...") : QStringLiteral("Fetch"));
-    buttons_->setUploadEnabled(!running);
+    buttons_->setUploadButton(!running, QStringLiteral("Upload"));
 }
 
 void EPGController::endFetch(bool succeeded, const QString &cause, bool fetched)
@@ -163,11 +163,13 @@ bool EPGController::rescanAndReload()
     return written;
 }
 
-void EPGController::fetchEPG()
+bool EPGController::fetchEPG()
 {
-    // Two fetches would write the same files.
+    // Two fetches would write the same files; an upload would send them half written.
+    if (upload_.isRunning())
+        return refuse(QStringLiteral("An upload is running: fetch when it has ended."));
     if (fetchRunning_)
-        return;
+        return true;
     if (fetchWorker_.joinable())
         fetchWorker_.join();
     logString_.clear();
@@ -178,6 +180,7 @@ void EPGController::fetchEPG()
         fetchWorker_ = std::thread([this] { fetchDataUK(); });
     else
         fetchWorker_ = std::thread([this] { fetchDataKR(); });
+    return true;
 }
 
 void EPGController::stopFetch()

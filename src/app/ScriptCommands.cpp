@@ -15,6 +15,12 @@
 const QString ScriptCommands::service = QStringLiteral("org.pallaro.Pallaro");
 const QString ScriptCommands::path = QStringLiteral("/org/pallaro/Pallaro");
 
+namespace
+{
+// The error of a command refused because a fetch or an upload runs.
+const QString kBusy = QStringLiteral("org.pallaro.Pallaro.Error.Busy");
+} // namespace
+
 ScriptCommands::ScriptCommands(EPGController *controller, QObject *parent)
     : QObject(parent), controller_(controller)
 {
@@ -47,14 +53,33 @@ bool ScriptCommands::fetching() const
 bool ScriptCommands::DownloadGuide()
 {
     systemLog(QStringLiteral("applescript epg dl"));
-    controller_->fetchEPG();
-    return true;
+    if (controller_->fetchEPG())
+        return true;
+    if (calledFromDBus())
+        sendErrorReply(kBusy, controller_->lastRefusal());
+    return false;
 }
 
 bool ScriptCommands::UploadGuide()
 {
     systemLog(QStringLiteral("applescript epg ul"));
-    return controller_->uploadEPG();
+    if (!controller_->uploadEPG()) {
+        if (calledFromDBus())
+            sendErrorReply(kBusy, controller_->lastRefusal());
+        return false;
+    }
+    if (!calledFromDBus())
+        return true;
+    // The answer goes out when the upload has ended, with its result; the window goes on
+    // answering everything else meanwhile.
+    setDelayedReply(true);
+    QDBusMessage request = message();
+    QDBusConnection bus = connection();
+    connect(
+        controller_, &EPGController::uploadFinished, this,
+        [request, bus](bool ok) mutable { bus.send(request.createReply(ok)); },
+        Qt::SingleShotConnection);
+    return false;
 }
 
 QStringList ScriptCommands::MarkProgramme(

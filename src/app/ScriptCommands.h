@@ -35,9 +35,11 @@ public:
     void setKeywordController(KeywordController *kwc) { kwc_ = kwc; }
 
 public Q_SLOTS:
-    // Starts a fetch and answers at once; FetchFinished tells how it ended.
+    // Starts a fetch and answers at once; FetchFinished tells how it ended. While an upload
+    // runs: the error org.pallaro.Pallaro.Error.Busy with the StatusLog's line.
     Q_SCRIPTABLE bool DownloadGuide();
-    // Uploads and answers when the upload has ended: whether it succeeded.
+    // Starts an upload and, over the bus, answers when it has ended: whether it succeeded.
+    // While a fetch or another upload runs: the Busy error, at once.
     Q_SCRIPTABLE bool UploadGuide();
     // The hand decision of `pallaro --mark` / `--unmark`, stored before the answer: the
     // programmes found, one markLine each (none found: an empty list).

@@ -17,6 +17,11 @@ void StatusLog::setText(const QString &text)
     enqueue({true, text});
 }
 
+void StatusLog::printLine(const QString &line)
+{
+    enqueue({ false, line + QLatin1Char('\n'), true });
+}
+
 void StatusLog::enqueue(Change change)
 {
     bool first = false;
@@ -48,6 +53,8 @@ void StatusLog::drain()
             text_ = change.text;
             Q_EMIT replaced(text_);
         } else {
+            if (change.ownLine && !text_.isEmpty() && !text_.endsWith(QLatin1Char('\n')))
+                change.text.prepend(QLatin1Char('\n'));
             text_ += change.text;
             Q_EMIT appended(change.text);
         }

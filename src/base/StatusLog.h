@@ -20,6 +20,10 @@ public:
     void printStatus(const QString &text);
     // Replaces the whole text (a fetch or an upload starting).
     void setText(const QString &text);
+    // Appends `line` and a line break on a line of its own: a line break comes first when
+    // the text, as it stands when the line's turn comes, ends inside a line (a file's
+    // "Uploading: X..." still waiting for its outcome).
+    void printLine(const QString &line);
 
     // The text as carried out so far. UI thread only.
     QString text() const { return text_; }
@@ -32,6 +36,7 @@ private:
     struct Change {
         bool replace;
         QString text;
+        bool ownLine = false;
     };
     void enqueue(Change change);
     Q_INVOKABLE void drain();

@@ -79,6 +79,24 @@ int readChunk(int sock, FtpClock::time_point deadline, char **text, size_t *leng
     return FtpStatus::Ok;
 }
 
+// The last non-empty line of `text`, shown to a person: no control characters, bounded.
+std::string lastLineOf(const std::string &text)
+{
+    constexpr size_t MaxShownLine = 200;
+    size_t end = text.size();
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+        --end;
+    const size_t begin = text.find_last_of("\r\n", end == 0 ? 0 : end - 1);
+    const size_t from = begin == std::string::npos || end == 0 ? 0 : begin + 1;
+    std::string line;
+    for (size_t i = from; i < end && line.size() < MaxShownLine; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != 0x7f)
+            line += static_cast<char>(c);
+    }
+    return line;
+}
+
 } // namespace
 
 int FtpGetServerResponseCode(const char *text, size_t length, int previousCode, bool *moreToCome)
@@ -137,6 +155,7 @@ bool FtpReplyReader::feed(const char *data, size_t length)
     if ((pending_.empty() || pending_.back() != '\n') && pending_.size() <= MaxPendingReply)
         return false;
     code_ = FtpGetServerResponseCode(pending_.data(), pending_.size(), code_, &more_);
+    lastLine_ = lastLineOf(pending_);
     pending_.clear();
     ++pieces_;
     return true;

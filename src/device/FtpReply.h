@@ -48,9 +48,13 @@ public:
     // Whether at least one piece was parsed and it left nothing more to come.
     bool complete() const { return pieces_ > 0 && !more_; }
     int pieces() const { return pieces_; }
+    // The last line of the last piece parsed, without its line end, control characters
+    // dropped and cut to 200 bytes: the server's own words for a person to read.
+    const std::string &lastLine() const { return lastLine_; }
 
 private:
     std::string pending_;
+    std::string lastLine_;
     int code_;
     bool more_ = false;
     int pieces_ = 0;

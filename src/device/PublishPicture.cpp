@@ -5,11 +5,12 @@
 
 #include <QFile>
 #include <algorithm>
-#include <chrono>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -106,6 +107,11 @@ int writeAll(int fd, const char *data, size_t length, const FtpDataWriter &write
     return FtpStatus::Ok;
 }
 
+bool isReplyCode(int status)
+{
+    return status >= 100 && status <= 599;
+}
+
 bool hasLineBreak(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'))
@@ -114,7 +120,7 @@ bool hasLineBreak(const QString &text)
 
 } // namespace
 
-int FtpCommand(int sock, const char *command, size_t length)
+int FtpCommand(int sock, const char *command, size_t length, std::string *replyLine)
 {
     if (!command || length == 0)
         return FtpStatus::InvalidArgument;
@@ -123,6 +129,8 @@ int FtpCommand(int sock, const char *command, size_t length)
         return sent;
     FtpReplyReader reply;
     const int status = FtpReadReply(sock, FtpDeadline(DefaultTimeout), reply);
+    if (replyLine)
+        *replyLine = reply.lastLine();
     return status != FtpStatus::Ok ? status : reply.code();
 }
 
@@ -180,6 +188,10 @@ public:
 
     // The last reply code or status: 421 and 426 mean the server has dropped us.
     int last = 0;
+    // The command of the last step and the server's last line there (empty: no answer).
+    QString step;
+    QString replyLine;
+    bool loginRefused = false;
 
     Outcome run(const QString &user, const QString &password);
 
@@ -188,11 +200,21 @@ private:
     {
         if (logIt)
             logLine(text.endsWith(QLatin1String("\r\n")) ? text.chopped(2) : text);
+        step = text.section(QLatin1Char(' '), 0, 0).trimmed();
         const QByteArray bytes = text.toUtf8();
-        last = FtpCommand(control_, bytes.constData(), static_cast<size_t>(bytes.size()));
+        std::string line;
+        last = FtpCommand(control_, bytes.constData(), static_cast<size_t>(bytes.size()), &line);
+        replyLine = isReplyCode(last) ? QString::fromLatin1(line) : QString();
         return last;
     }
     Outcome quit() const { return { Next::Quit, last ? last : EIO }; }
+    // A failure on our side of the exchange: no server reply to show.
+    void localFailure(int status, const QString &what)
+    {
+        last = status;
+        step = what;
+        replyLine.clear();
+    }
 
     int control_;
     QString dir_, name_, file_;
@@ -205,10 +227,13 @@ Outcome Exchange::run(const QString &user, const QString &password)
     if (reply == 331) {
         reply = command(QStringLiteral("PASS %1\r\n").arg(password), false);
         logLine(QString::asprintf("pass response: %i", reply));
-        if (reply != 230)
+        if (reply != 230) {
+            loginRefused = isReplyCode(reply);
             return quit();
+        }
     } else if (reply != 230) {
         logLine(QString::asprintf("user response: %i", reply));
+        loginRefused = isReplyCode(reply);
         return quit();
     }
 
@@ -229,7 +254,7 @@ Outcome Exchange::run(const QString &user, const QString &password)
             break;
         if (stillTalking || drained.pieces() >= MaxDrainPieces || FtpClock::now() >= drainEnd) {
             logLine(QStringLiteral("login messages never end"));
-            last = FtpStatus::TimedOut;
+            localFailure(FtpStatus::TimedOut, QStringLiteral("the login messages"));
             return quit();
         }
     }
@@ -254,30 +279,30 @@ Outcome Exchange::run(const QString &user, const QString &password)
     sockaddr_in local {};
     socklen_t localLength = sizeof local;
     if (::getsockname(control_, reinterpret_cast<sockaddr *>(&local), &localLength) < 0) {
-        last = errno;
+        localFailure(errno, QStringLiteral("the data connection"));
         return quit();
     }
     local.sin_port = 0;
     listener_.fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listener_.fd < 0) {
-        last = errno;
+        localFailure(errno, QStringLiteral("the data connection"));
         logLine(QString::asprintf("socket() failed with %d", last));
         return quit();
     }
     if (::bind(listener_.fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-        last = errno;
+        localFailure(errno, QStringLiteral("the data connection"));
         logLine(QString::asprintf("bind() failed with %d", last));
         return quit();
     }
     if (::listen(listener_.fd, 1) < 0) {
-        last = errno;
+        localFailure(errno, QStringLiteral("the data connection"));
         logLine(QString::asprintf("listen() failed with %d", last));
         return quit();
     }
     sockaddr_in bound {};
     socklen_t boundLength = sizeof bound;
     if (::getsockname(listener_.fd, reinterpret_cast<sockaddr *>(&bound), &boundLength) < 0) {
-        last = errno;
+        localFailure(errno, QStringLiteral("the data connection"));
         return quit();
     }
     const auto *a = reinterpret_cast<const unsigned char *>(&bound.sin_addr.s_addr);
@@ -292,13 +317,13 @@ Outcome Exchange::run(const QString &user, const QString &password)
     QFile local_file(file_);
     if (!local_file.open(QIODevice::ReadOnly)) {
         logLine(QStringLiteral("file error"));
-        last = ENOENT;
+        localFailure(ENOENT, QStringLiteral("reading the day file"));
         return quit();
     }
     const QByteArray contents = local_file.readAll();
     if (local_file.error() != QFileDevice::NoError) {
         logLine(QStringLiteral("file error"));
-        last = EIO;
+        localFailure(EIO, QStringLiteral("reading the day file"));
         return quit();
     }
     local_file.close();
@@ -320,17 +345,17 @@ Outcome Exchange::run(const QString &user, const QString &password)
     } while (ready < 0 && errno == EINTR);
     if (ready == 0) {
         logLine(QStringLiteral("stor to?"));
-        last = FtpStatus::TimedOut;
+        localFailure(FtpStatus::TimedOut, QStringLiteral("the data connection"));
         return { Next::Abort, FtpStatus::TimedOut };
     }
     if (ready < 0) {
         logLine(QString::asprintf("select() error %d", errno));
-        last = -1;
+        localFailure(-1, QStringLiteral("the data connection"));
         return { Next::Abort, -1 };
     }
     Socket data(::accept(listener_.fd, nullptr, nullptr));
     if (data.fd < 0) {
-        last = errno;
+        localFailure(errno, QStringLiteral("the data connection"));
         logLine(QString::asprintf("accept failed with error %d", last));
         return { Next::Abort, last };
     }
@@ -345,18 +370,19 @@ Outcome Exchange::run(const QString &user, const QString &password)
     ::close(data.fd);
     data.fd = -1;
     if (status != FtpStatus::Ok) {
-        last = status;
+        localFailure(status, QStringLiteral("the data connection"));
         return { Next::Abort, status };
     }
 
     FtpReplyReader stored;
     status = FtpReadReply(control_, FtpDeadline(DefaultTimeout), stored);
     if (status != FtpStatus::Ok) {
-        last = status;
+        localFailure(status, QStringLiteral("STOR"));
         return { Next::Abort, status };
     }
     const int code = stored.code();
     last = code;
+    replyLine = QString::fromLatin1(stored.lastLine());
     // 250 is the other completion reply a server may give to STOR.
     if (code != 226 && code != 250)
         return { Next::Result, code };
@@ -378,16 +404,110 @@ Outcome Exchange::run(const QString &user, const QString &password)
 
 int PublishPicture::publishThread(const Request &request)
 {
+    return send(request).status;
+}
+
+namespace
+{
+
+// Connects within the reply time limit: an address that drops the attempt without a word
+// would otherwise hold the upload for the system's minutes. Answers 0 or the errno value.
+int connectWithin(int fd, const sockaddr_in &server)
+{
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return errno;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) < 0) {
+        if (errno != EINPROGRESS)
+            return errno;
+        const FtpClock::time_point deadline = FtpDeadline(DefaultTimeout);
+        for (;;) {
+            const auto left
+                = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - FtpClock::now());
+            pollfd p { fd, POLLOUT, 0 };
+            const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+            if (ready == 0)
+                return ETIMEDOUT;
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                return errno;
+            break;
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
+            return errno;
+        if (error != 0)
+            return error;
+    }
+    return ::fcntl(fd, F_SETFL, flags) < 0 ? errno : 0;
+}
+
+QString statusText(int status)
+{
+    switch (status) {
+    case FtpStatus::TimedOut:
+        return QStringLiteral("no answer in time");
+    case FtpStatus::ConnectionClosed:
+        return QStringLiteral("the server closed the connection");
+    case FtpStatus::NothingTaken:
+        return QStringLiteral("the server took no data");
+    case FtpStatus::NoReplyText:
+        return QStringLiteral("an empty answer");
+    default:
+        return status > 0 ? QString::fromLocal8Bit(std::strerror(status))
+                          : QStringLiteral("error %1").arg(status);
+    }
+}
+
+} // namespace
+
+QString FtpOutcome::why() const
+{
+    const QString where = QStringLiteral("The FTP server %1").arg(server);
+    switch (failure) {
+    case FtpFailure::None:
+        return QString();
+    case FtpFailure::Login:
+        return where + QStringLiteral(" refused the login: \"%1\"").arg(reply);
+    case FtpFailure::Host:
+        return where + QStringLiteral(" could not be reached: %1").arg(reply);
+    case FtpFailure::Other:
+        break;
+    }
+    if (server.isEmpty())
+        return QStringLiteral("The FTP URL names no server: set it in Preferences");
+    if (!reply.isEmpty())
+        return where + QStringLiteral(" answered %1 with \"%2\"").arg(step, reply);
+    return QStringLiteral("The exchange with the FTP server %1 failed at %2: %3")
+        .arg(server, step, statusText(status));
+}
+
+FtpOutcome PublishPicture::send(const Request &request)
+{
     const CountIn counted;
+    FtpOutcome outcome;
+    auto failed = [&outcome](int status, FtpFailure failure, const QString &step,
+                      const QString &reply = QString()) {
+        outcome.status = status;
+        outcome.failure = failure;
+        outcome.step = step;
+        outcome.reply = reply;
+        return outcome;
+    };
     const QString file = request.picture;
     const QUrl &url = request.url;
+    const QString host = url.host();
+    if (!host.isEmpty())
+        outcome.server = host + QLatin1Char(':') + QString::number(url.port(21));
+    const QString checking = QStringLiteral("checking the URL");
     if (file.isEmpty() || url.isEmpty() || !url.isValid()) {
         logLine(QStringLiteral("error in url or file"));
-        return FtpStatus::InvalidArgument;
+        return failed(FtpStatus::InvalidArgument, FtpFailure::Other, checking);
     }
-    const QString host = url.host();
     if (host.isEmpty())
-        return FtpStatus::InvalidArgument;
+        return failed(FtpStatus::InvalidArgument, FtpFailure::Other, checking);
 
     const QString user = url.userName(QUrl::FullyDecoded);
     const QString password = url.password(QUrl::FullyDecoded);
@@ -397,20 +517,27 @@ int PublishPicture::publishThread(const Request &request)
     const QString dir = slash > 0 ? path.left(slash) : QStringLiteral("/");
     if (name.isEmpty()) {
         logLine(QStringLiteral("error in url or file"));
-        return FtpStatus::InvalidArgument;
+        return failed(FtpStatus::InvalidArgument, FtpFailure::Other, checking);
     }
     // Every one of these ends up on a command line: a line break would start a new command.
     if (hasLineBreak(user) || hasLineBreak(password) || hasLineBreak(dir) || hasLineBreak(name)) {
         logLine(QStringLiteral("line break in url refused"));
-        return FtpStatus::InvalidArgument;
+        return failed(FtpStatus::InvalidArgument, FtpFailure::Other, checking);
     }
 
+    const QString connecting = QStringLiteral("connect");
     addrinfo hints {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
-    if (::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
-        return EHOSTUNREACH;
+    const int resolved = ::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found);
+    if (resolved != 0 || !found) {
+        if (found)
+            ::freeaddrinfo(found);
+        return failed(EHOSTUNREACH, FtpFailure::Host, connecting,
+            QStringLiteral("its name could not be resolved (%1)")
+                .arg(QString::fromLocal8Bit(::gai_strerror(resolved))));
+    }
     sockaddr_in server {};
     std::memcpy(&server, found->ai_addr, std::min<size_t>(sizeof server, found->ai_addrlen));
     ::freeaddrinfo(found);
@@ -421,14 +548,11 @@ int PublishPicture::publishThread(const Request &request)
     if (control.fd < 0) {
         const int error = errno;
         logLine(QString::asprintf("socket() failed with %d", error));
-        return error;
+        return failed(error, FtpFailure::Other, connecting);
     }
-    int connected;
-    do {
-        connected = ::connect(control.fd, reinterpret_cast<sockaddr *>(&server), sizeof server);
-    } while (connected < 0 && errno == EINTR);
-    if (connected < 0)
-        return errno;
+    const int connected = connectWithin(control.fd, server);
+    if (connected != 0)
+        return failed(connected, FtpFailure::Host, connecting, statusText(connected));
     logLine(QStringLiteral("Server connected"));
 
     // A greeting cut short by a failed read still counts by the code it began with.
@@ -437,20 +561,25 @@ int PublishPicture::publishThread(const Request &request)
     const int greeting = greeted.code() != 0 ? greeted.code() : status;
     if (greeting != 220) {
         logLine(QString::asprintf("ready? response: %i", greeting));
-        return greeting ? greeting : EPROTO;
+        const int ended = greeting ? greeting : EPROTO;
+        return failed(ended, FtpFailure::Other, QStringLiteral("its greeting"),
+            isReplyCode(ended) ? QString::fromLatin1(greeted.lastLine()) : QString());
     }
 
     Exchange exchange(control.fd, dir, name, file);
-    const Outcome outcome = exchange.run(user, password);
-    if (outcome.next == Next::Abort) {
+    const Outcome ended = exchange.run(user, password);
+    if (ended.next == Next::Abort) {
         const QByteArray abort("ABOR\r\n");
         FtpCommand(control.fd, abort.constData(), static_cast<size_t>(abort.size()));
     }
-    if (outcome.next != Next::Quit)
-        logLine(QString::asprintf("uploadresult: %i", outcome.status));
+    if (ended.next != Next::Quit)
+        logLine(QString::asprintf("uploadresult: %i", ended.status));
     if (exchange.last != 421 && exchange.last != 426) {
         const QByteArray quit("QUIT\r\n");
         FtpCommand(control.fd, quit.constData(), static_cast<size_t>(quit.size()));
     }
-    return outcome.status;
+    if (ended.status == FtpStatus::Ok)
+        return outcome;
+    return failed(ended.status, exchange.loginRefused ? FtpFailure::Login : FtpFailure::Other,
+        exchange.step, exchange.replyLine);
 }

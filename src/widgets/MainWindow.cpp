@@ -115,7 +115,13 @@ MainWindow::MainWindow()
     uploadButton_ = new QPushButton(tr("Upload"));
     uploadButton_->setObjectName("uploadButton");
     uploadButton_->setToolTip(tr("Send the guide days to the recorder"));
-    connect(uploadButton_, &QPushButton::clicked, this, [this] { controller_->uploadEPG(); });
+    // While an upload runs the button reads "Stop" and stops it between files.
+    connect(uploadButton_, &QPushButton::clicked, this, [this] {
+        if (controller_->isUploading())
+            controller_->stopUpload();
+        else
+            controller_->uploadEPG();
+    });
     auto *prefsButton = new QPushButton(tr("Preferences..."));
     prefsButton->setObjectName("prefsButton");
     connect(prefsButton, &QPushButton::clicked, this, &MainWindow::openPrefsSheet);
@@ -448,6 +454,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     if (controller_->isFetching())
         log_->printStatus(tr("Stopping the fetch...\n"));
+    if (controller_->isUploading()) {
+        log_->printStatus(tr("\nStopping the upload after the file being sent...\n"));
+        controller_->stopUpload();
+    }
     // Fade out first; the fader closes the window for real on its last tick.
     event->ignore();
     if (!closeFader_->isRunning())
@@ -463,8 +473,9 @@ void MainWindow::setFetchButton(bool enabled, const QString &title)
     deleteCacheAction_->setEnabled(enabled);
 }
 
-void MainWindow::setUploadEnabled(bool enabled)
+void MainWindow::setUploadButton(bool enabled, const QString &title)
 {
     uploadButton_->setEnabled(enabled);
+    uploadButton_->setText(title);
     uploadAction_->setEnabled(enabled);
 }

@@ -84,7 +84,7 @@ public:
 
     // FetchButtons
     void setFetchButton(bool enabled, const QString &title) override;
-    void setUploadEnabled(bool enabled) override;
+    void setUploadButton(bool enabled, const QString &title) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

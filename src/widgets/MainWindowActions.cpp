@@ -72,8 +72,9 @@ void MainWindow::confirmDeleteCache()
     QPushButton *yes = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
     box.setDefaultButton(QMessageBox::Cancel);
     box.exec();
-    // A fetch started meanwhile (by a script command) writes into the folder: leave it.
-    if (box.clickedButton() != yes || controller_->isFetching())
+    // A fetch started meanwhile (by a script command) writes into the folder, an upload
+    // reads from it: leave it.
+    if (box.clickedButton() != yes || controller_->isFetching() || controller_->isUploading())
         return;
     controller_->deleteCache();
     // The grid page shown is gone with its file.

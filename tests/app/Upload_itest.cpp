@@ -1,3 +1,4 @@
+#include "app/GuideUpload.h"
 #include "app/RunRecords.h"
 #include "base/Clock.h"
 #include "base/Settings.h"
@@ -54,7 +55,7 @@ protected:
     // Uploads; the StatusLog shows one line per day with its outcome, then `tail`.
     void expectUpload(bool ok, const QStringList &outcomes, const QString &tail)
     {
-        EXPECT_EQ(controller.uploadEPG(), ok);
+        EXPECT_EQ(upload(), ok);
         QString text;
         for (int i = 0; i < outcomes.size(); ++i)
             text += "Uploading: " + day(i + 1) + ".tgd..." + outcomes[i] + "\n";
@@ -72,11 +73,11 @@ TEST_F(UploadTest, UploadFolderSetting)
 {
     addDays();
     Settings::setValue("uploadFolder", QStringList { "DataFiles", "EPG" });
-    EXPECT_EQ(EPGController::recorderFolder(), "\\DataFiles\\EPG\\");
+    EXPECT_EQ(GuideUpload::recorderFolder(), "\\DataFiles\\EPG\\");
     // The recorder refuses a folder it does not have.
     expectUpload(false, { "Failed", "Failed" }, kCheck + "Error on last command.");
     QDir(disk.path()).mkpath("DataFiles/EPG");
-    EXPECT_TRUE(controller.uploadEPG());
+    EXPECT_TRUE(upload());
     // Both days arrive byte for byte, the first over many data packets.
     EXPECT_EQ(sent("DataFiles/EPG", 1), first);
     EXPECT_EQ(sent("DataFiles/EPG", 2), second);
@@ -87,12 +88,12 @@ TEST_F(UploadTest, NoRecorderAtAll)
     addDays();
     recorder->faults().absent = true;
     expectUpload(false, {}, "Error in connecting to Topfield\nNo recorder found on USB.\n");
-    EXPECT_EQ(rec.calls, QStringList { "writeOutData" });
+    EXPECT_EQ(rec.calls, QStringList { "writeOutData" } + kUploadButtonsOff + kUploadButtonsOn);
     EXPECT_EQ(usbOut, "Could not connect to Topfield\n");
     // Nor on the real bus: the build machines have no recorder, and the line after says
     // why in the words of the bus.
     USBFunctions::setTransportFactory({});
-    EXPECT_FALSE(controller.uploadEPG());
+    EXPECT_FALSE(upload());
     EXPECT_TRUE(QRegularExpression("^Error in connecting to Topfield\n[^\n]+\n$")
                     .match(log.text())
                     .hasMatch())
@@ -112,7 +113,7 @@ TEST_F(UploadTest, RecorderThatNeverAnswers)
     EXPECT_EQ(recorder->commandCount(usb::kCmdCancel), 9);
     EXPECT_EQ(syslog.lines().count("incorrect response"), 9);
     EXPECT_EQ(recorder->stats().closes, 1);
-    EXPECT_EQ(rec.calls, QStringList({ "writeOutData" }));
+    EXPECT_EQ(rec.calls, QStringList { "writeOutData" } + kUploadButtonsOff + kUploadButtonsOn);
 }
 
 TEST_F(UploadTest, UnexpectedFirstListingIsAskedAgain)
@@ -158,7 +159,7 @@ TEST_F(UploadTest, EveryUploadLeavesItsOutcomeInTheDataFolder)
     };
     for (const auto &c : cases) {
         c.arrange();
-        EXPECT_EQ(controller.uploadEPG(), c.ok) << c.what;
+        EXPECT_EQ(upload(), c.ok) << c.what;
         const std::optional<RunOutcome> recorded = RunRecords::read(RunRecords::Job::Upload);
         ASSERT_TRUE(recorded) << c.what;
         EXPECT_EQ(recorded->ok, c.ok) << c.what;
@@ -173,16 +174,17 @@ TEST_F(UploadTest, FtpDestinations)
 {
     addDays();
     Settings::setValue("connectionMethod", "FTP");
-    // Without an FTP URL every file fails, and no recorder is touched.
-    expectUpload(false, { "Failed", "Failed" }, "");
+    // Without an FTP URL no file is tried, and no recorder is touched.
+    expectUpload(false, {},
+        "No FTP server is set: 2 day files were not sent. Set the FTP URL in Preferences.\n");
     EXPECT_EQ(recorder->stats().opens, 0);
-    EXPECT_EQ(rec.calls, QStringList({ "writeOutData", "beep" }));
+    EXPECT_EQ(rec.calls, QStringList { "writeOutData" } + kUploadButtonsOff + kUploadButtonsOn);
 
     QStringList urls;
-    controller.setFtpPublisher([&urls](const QString &path, const QString &url) {
-        EXPECT_TRUE(url.endsWith(path.section('/', -1)));
-        urls << url;
-        return true;
+    controller.upload().setFtpPublisher([&urls](const QString &path, const QUrl &url) {
+        EXPECT_TRUE(url.toString().endsWith(path.section('/', -1)));
+        urls << url.toString();
+        return FtpOutcome {};
     });
     for (const char *url : { "ftp://u:p@127.0.0.1:2121/epg", "ftp://u:p@127.0.0.1:2121/epg/" }) {
         Settings::setValue("FTP URL", url);

@@ -34,4 +34,25 @@ TEST(StatusLog, SeveralCallsBuildOneLineAndAWorkersReplacementLandsBetweenItsApp
     EXPECT_EQ(log.text(), "Downloading...\n");
 }
 
+// A line of its own breaks a line still waiting for its end, as the text stands when the
+// line's turn comes, after what a worker asked for before it.
+TEST(StatusLog, ALineOfItsOwnBreaksTheLineItInterrupts)
+{
+    const struct {
+        QString before;
+        QString after;
+    } cases[] = {
+        { "", "Busy.\n" },
+        { "Uploading: a.tgd...", "Uploading: a.tgd...\nBusy.\n" },
+        { "Uploading: a.tgd...Done\n", "Uploading: a.tgd...Done\nBusy.\n" },
+    };
+    for (const auto &c : cases) {
+        StatusLog log;
+        std::thread worker([&log, &c] { log.printStatus(c.before); });
+        worker.join();
+        log.printLine("Busy.");
+        EXPECT_EQ(log.text(), c.after) << c.before.toStdString();
+    }
+}
+
 } // namespace

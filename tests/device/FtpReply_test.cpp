@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -56,6 +57,32 @@ TEST(FtpReplyCode, ParsesCodesAndMultiLineReplies)
     EXPECT_EQ(FtpGetServerResponseCode(nullptr, 0, 0, &more), 0);
     EXPECT_FALSE(more);
     EXPECT_EQ(FtpGetServerResponseCode("220-a\r\n", 7, 0, nullptr), 220);
+}
+
+// The line a person is shown: the reply's closing line, whatever the pieces it came in.
+TEST(FtpReplyReader, KeepsTheClosingLineReadably)
+{
+    const struct {
+        std::vector<std::string> reads;
+        std::string line;
+    } cases[] = {
+        { { "530 Login incorrect.\r\n" }, "530 Login incorrect." },
+        { { "530-Go away\r\n530 Login incorrect.\r\n" }, "530 Login incorrect." },
+        // Cut anywhere, even inside a line.
+        { { "550 No such ", "file.\r\n" }, "550 No such file." },
+        { { "230-Hello\r\n", "230 in\n" }, "230 in" },
+        // Control characters a server sends are not passed on.
+        { { "550 a\x1b[31mb\tc\x7f\r\n" }, "550 a[31mbc" },
+        { { std::string(300, '5') + "\r\n" }, std::string(200, '5') },
+        { { "\r\n" }, "" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reads.front());
+        FtpReplyReader reader;
+        for (const std::string &read : c.reads)
+            reader.feed(read.data(), read.size());
+        EXPECT_EQ(reader.lastLine(), c.line);
+    }
 }
 
 class SocketPair : public ::testing::Test

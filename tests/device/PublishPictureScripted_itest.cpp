@@ -1,4 +1,4 @@
-#include "app/EPGController.h"
+#include "app/GuideUpload.h"
 #include "base/StatusLog.h"
 #include "device/PublishPicture.h"
 #include "device/ScriptedFtpServer.h"
@@ -172,18 +172,21 @@ TEST_F(ScriptedPublish, EndlessLoginMessagesFailTheFileAndTheNextIsSent)
         const char *again; // sent over and over until the client speaks
         int pauseMs;
         const char *logLine;
+        const char *step; // where the StatusLog says the exchange failed
     };
     const Case cases[] = {
-        { "230 logged in\r\n", "230 still logged in\r\n", 20, "login messages never end" },
-        { "230 logged in\r\n", "230 still logged in\r\n", 0, "login messages never end" },
-        { "230-Welcome\r\n", " and more\r\n", 20, "pass response: 60" },
-        { "230-Welcome\r\n", "230-and more\r\n", 0, "pass response: 60" },
+        { "230 logged in\r\n", "230 still logged in\r\n", 20, "login messages never end",
+            "the login messages" },
+        { "230 logged in\r\n", "230 still logged in\r\n", 0, "login messages never end",
+            "the login messages" },
+        { "230-Welcome\r\n", " and more\r\n", 20, "pass response: 60", "PASS" },
+        { "230-Welcome\r\n", "230-and more\r\n", 0, "pass response: 60", "PASS" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.again) + std::to_string(c.pauseMs));
         mark = log.lines().size();
         StatusLog status;
-        EPGController controller(&status);
+        GuideUpload upload(&status);
         ScriptedFtpServer talker([&c](FtpScriptSession &s) {
             standardDialogue(s, [&](const std::string &line) -> std::optional<std::string> {
                 if (line.rfind("PASS", 0) != 0)
@@ -197,12 +200,17 @@ TEST_F(ScriptedPublish, EndlessLoginMessagesFailTheFileAndTheNextIsSent)
         ScriptedFtpServer polite([](FtpScriptSession &s) { standardDialogue(s); });
         QElapsedTimer timer;
         timer.start();
-        EXPECT_FALSE(controller.uploadPath(day, url(talker.port())));
+        EXPECT_FALSE(upload.uploadPath(day, url(talker.port())).sent());
         EXPECT_LT(timer.elapsed(), 5000);
         talker.finish();
-        EXPECT_TRUE(controller.uploadPath(day, url(polite.port())));
+        EXPECT_TRUE(upload.uploadPath(day, url(polite.port())).sent());
         polite.finish();
-        EXPECT_EQ(status.text(), "Failed\nDone\n");
+        // The failure names the server and the step it stopped at.
+        EXPECT_EQ(status.text(),
+            QStringLiteral("Failed\nThe exchange with the FTP server 127.0.0.1:%1 failed at %2: "
+                           "no answer in time\nDone\n")
+                .arg(talker.port())
+                .arg(c.step));
         EXPECT_TRUE(logged().contains(c.logLine)) << logged().join("|").toStdString();
         EXPECT_FALSE(anyStartsWith(talker.commands(), "CWD"));
         EXPECT_EQ(polite.files().count(kName), 1u);

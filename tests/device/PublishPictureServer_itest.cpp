@@ -1,5 +1,5 @@
-#include "app/EPGController.h"
 #include "app/FtpUpload.h"
+#include "app/GuideUpload.h"
 #include "base/StatusLog.h"
 #include "device/PublishPicture.h"
 #include "device/PyFtpServer.h"
@@ -45,7 +45,8 @@ protected:
     bool upload(const QString &path, const QString &folder, const QString &auth = kAuth)
     {
         const QString url = QStringLiteral("ftp://%1@127.0.0.1:%2%3").arg(auth, QString::number(server->port()), folder);
-        return controller.uploadPath(path, QUrl(FtpUpload::destinationURL(url, path.section('/', -1))));
+        return upload_.uploadPath(path, QUrl(FtpUpload::destinationURL(url, path.section('/', -1))))
+            .sent();
     }
     QStringList serverFiles(const QString &folder) const
     {
@@ -57,7 +58,7 @@ protected:
     QString root;
     std::unique_ptr<PyFtpServer> server;
     StatusLog status;
-    EPGController controller { &status };
+    GuideUpload upload_ { &status };
 };
 
 TEST_F(RealServer, StoresEveryDayUnderItsNameInAnyFolder)
@@ -88,7 +89,16 @@ TEST_F(RealServer, WrongPasswordMissingFolderOrFileIsReportedAsFailed)
     EXPECT_FALSE(upload(path, "/epg", "pvr%20user:nope"));
     EXPECT_FALSE(upload(path, "/missing"));
     EXPECT_FALSE(upload(home.path() + "/output/20261299.tgd", "/epg"));
-    EXPECT_EQ(status.text(), "Failed\nFailed\nFailed\n");
+    // Each failure says why: the server's own words, or what went wrong on this side.
+    const QString at = "127.0.0.1:" + QString::number(server->port());
+    EXPECT_EQ(status.text(),
+        "Failed\nThe FTP server " + at
+            + " refused the login: \"530 Authentication failed.\"\n"
+              "Failed\nThe FTP server "
+            + at
+            + " answered CWD with \"550 No such file or directory.\"\n"
+              "Failed\nThe exchange with the FTP server "
+            + at + " failed at reading the day file: No such file or directory\n");
     for (const char *line : { "pass response: 530", "CWD error", "file error" })
         EXPECT_TRUE(log.lines().contains(line)) << line;
     EXPECT_TRUE(serverFiles("/epg").isEmpty());

@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 void RecordingCollaborators::setFetchButton(bool enabled, const QString &title)
@@ -18,9 +19,9 @@ void RecordingCollaborators::setFetchButton(bool enabled, const QString &title)
     calls << QStringLiteral("fetch %1 %2").arg(enabled ? "on" : "off", title);
 }
 
-void RecordingCollaborators::setUploadEnabled(bool enabled)
+void RecordingCollaborators::setUploadButton(bool enabled, const QString &title)
 {
-    calls << QStringLiteral("upload %1").arg(enabled ? "on" : "off");
+    calls << QStringLiteral("upload %1 %2").arg(enabled ? "on" : "off", title);
 }
 
 void PlaceholderView::showRows(const GuideDayRows &rows)
@@ -54,21 +55,42 @@ QString AppFixture::out() const
     return Paths::outputFolder();
 }
 
-bool AppFixture::fetch(int timeoutMs)
+namespace
+{
+// Starts a job and runs the event loop until `finished` says how it ended (false also when
+// it did not start, or did not end within timeoutMs).
+bool runToEnd(EPGController &controller, void (EPGController::*finished)(bool),
+    const std::function<bool()> &start, int timeoutMs, const char *job)
 {
     QEventLoop loop;
     bool result = false;
     bool ended = false;
-    QObject::connect(&controller, &EPGController::fetchFinished, &loop, [&](bool ok) {
+    QObject::connect(&controller, finished, &loop, [&](bool ok) {
         result = ok;
         ended = true;
         loop.quit();
     });
+    if (!start())
+        return false;
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    controller.fetchEPG();
     loop.exec();
-    EXPECT_TRUE(ended) << "the fetch did not end";
+    EXPECT_TRUE(ended) << "the " << job << " did not end";
     return result;
+}
+} // namespace
+
+bool AppFixture::fetch(int timeoutMs)
+{
+    return runToEnd(
+        controller, &EPGController::fetchFinished, [this] { return controller.fetchEPG(); },
+        timeoutMs, "fetch");
+}
+
+bool AppFixture::upload(int timeoutMs)
+{
+    return runToEnd(
+        controller, &EPGController::uploadFinished, [this] { return controller.uploadEPG(); },
+        timeoutMs, "upload");
 }
 
 QStringList AppFixture::outputFiles(const QStringList &filters) const

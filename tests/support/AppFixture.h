@@ -25,7 +25,7 @@ public:
     void setAutoRun(bool on) override { calls << QString("setAutoRun %1").arg(on); }
     void loadPages() override { calls << "loadPages"; }
     void setFetchButton(bool enabled, const QString &title) override;
-    void setUploadEnabled(bool enabled) override;
+    void setUploadButton(bool enabled, const QString &title) override;
     QStringList calls;
 };
 
@@ -44,8 +44,11 @@ private:
 };
 
 // The buttons' calls as a fetch starts and ends.
-inline const QStringList kButtonsOff = { "fetch off Downloading...", "upload off" };
-inline const QStringList kButtonsOn = { "fetch on Fetch", "upload on" };
+inline const QStringList kButtonsOff = { "fetch off Downloading...", "upload off Upload" };
+inline const QStringList kButtonsOn = { "fetch on Fetch", "upload on Upload" };
+// The same as an upload starts and ends.
+inline const QStringList kUploadButtonsOff = { "fetch off Fetch", "upload on Stop" };
+inline const QStringList kUploadButtonsOn = { "fetch on Fetch", "upload on Upload" };
 
 // The application controller in a fresh home, wired to a source list and the double.
 // Start-up (awakeFromNib) is left to the test.
@@ -56,6 +59,8 @@ public:
     QString out() const;
     // Runs one fetch to its end (at most `timeoutMs`); answers what fetchFinished said.
     bool fetch(int timeoutMs = 60000);
+    // Runs one upload to its end the same way; false also when it was refused.
+    bool upload(int timeoutMs = 60000);
     // The names in the output folder matching `filters`, sorted.
     QStringList outputFiles(const QStringList &filters = {}) const;
 

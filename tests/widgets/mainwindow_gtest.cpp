@@ -2,6 +2,8 @@
 #include "base/Clock.h"
 #include "base/Paths.h"
 #include "base/Settings.h"
+#include "device/SoftwareRecorder.h"
+#include "device/USBFunctions.h"
 #include "guide/TGDFile.h"
 #include "support/AppFixture.h"
 #include "ui/KeywordController.h"
@@ -24,10 +26,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -365,6 +369,50 @@ TEST(MainWindow, EachFilterChangeNarrowsTheSelectedRuleAndItsShownMatches)
     rules->clearSelection();
     QApplication::processEvents();
     EXPECT_FALSE(channels->isEnabled());
+}
+
+} // namespace
+
+namespace
+{
+
+// While an upload runs, the Upload button reads "Stop" and stops it between files, and the
+// Fetch button waits; the window goes on answering meanwhile.
+TEST(MainWindow, TheUploadButtonReadsStopWhileAnUploadRuns)
+{
+    TempHome home;
+    QTemporaryDir disk;
+    MainWindow window;
+    window.show();
+    window.awakeFromNib();
+    for (int d = 1; d <= 3; ++d)
+        ASSERT_TRUE(writeFile(
+            Paths::outputFolder() + "/" + Clock::today().addDays(d).toString("yyyyMMdd") + ".tgd",
+            QByteArray("7\t2026-12-06 18:00\t30\tNews\t\t\tG\tN\r\n").repeated(500)));
+    const std::shared_ptr<SoftwareRecorder> recorder = SoftwareRecorder::replaceBus(disk.path());
+    recorder->faults().slowAnswerMs = 50;
+    bool ended = false;
+    QObject::connect(window.controller(), &EPGController::uploadFinished, [&] { ended = true; });
+
+    window.uploadButton()->click();
+    EXPECT_EQ(window.uploadButton()->text(), "Stop");
+    EXPECT_TRUE(window.uploadButton()->isEnabled());
+    EXPECT_FALSE(window.fetchButton()->isEnabled());
+    processFor(100);
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(window.uploadButton()->text(), "Stop");
+
+    window.uploadButton()->click();
+    for (int waited = 0; !ended && waited < 30000; waited += 50)
+        processFor(50);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(window.uploadButton()->text(), "Upload");
+    EXPECT_TRUE(window.uploadButton()->isEnabled());
+    EXPECT_TRUE(window.fetchButton()->isEnabled());
+    EXPECT_TRUE(window.logField()->toPlainText().contains(
+        QRegularExpression("Upload stopped: [12] day files? (was|were) not sent\\.")))
+        << window.logField()->toPlainText().toStdString();
+    USBFunctions::setTransportFactory({});
 }
 
 } // namespace
