@@ -1,7 +1,7 @@
 // For scripts/screenshots only: PALLARO_SCREENSHOTS=<folder> has the window show each mode
 // in turn, save it there as a PNG, then the preferences, and quit. PALLARO_SCREENSHOT_OF
-// picks another moment instead: "first-start" (the window as it opens) or "failed-fetch"
-// (after a fetch has ended).
+// picks another moment instead: "first-start" (the window as it opens), "failed-fetch"
+// (after a fetch has ended) or "upload" (an upload under way, stopped after the picture).
 #include "app/EPGController.h"
 #include "ui/GridController.h"
 #include "widgets/MainWindow.h"
@@ -72,6 +72,18 @@ void MainWindow::takeScreenshots(const QString &folder)
             std::make_shared<std::vector<Shot>>(
                 std::vector<Shot> { { 1500, [] {}, QStringLiteral("first-start.png") } }),
             0, folder);
+        return;
+    }
+    if (moment == QLatin1String("upload")) {
+        // After the start-up reload, which the upload would wait for.
+        QTimer::singleShot(3000, this, [this, folder] {
+            controller_->uploadEPG();
+            runShots(this,
+                std::make_shared<std::vector<Shot>>(
+                    std::vector<Shot> { { 2500, [] {}, QStringLiteral("upload.png") },
+                        { 0, [this] { controller_->stopUpload(); }, {} } }),
+                0, folder);
+        });
         return;
     }
     if (moment == QLatin1String("failed-fetch")) {
