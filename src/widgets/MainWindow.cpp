@@ -115,13 +115,7 @@ MainWindow::MainWindow()
     uploadButton_ = new QPushButton(tr("Upload"));
     uploadButton_->setObjectName("uploadButton");
     uploadButton_->setToolTip(tr("Send the guide days to the recorder"));
-    // While an upload runs the button reads "Stop" and stops it between files.
-    connect(uploadButton_, &QPushButton::clicked, this, [this] {
-        if (controller_->isUploading())
-            controller_->stopUpload();
-        else
-            controller_->uploadEPG();
-    });
+    connect(uploadButton_, &QPushButton::clicked, this, &MainWindow::uploadOrStop);
     auto *prefsButton = new QPushButton(tr("Preferences..."));
     prefsButton->setObjectName("prefsButton");
     connect(prefsButton, &QPushButton::clicked, this, &MainWindow::openPrefsSheet);
@@ -478,4 +472,15 @@ void MainWindow::setUploadButton(bool enabled, const QString &title)
     uploadButton_->setEnabled(enabled);
     uploadButton_->setText(title);
     uploadAction_->setEnabled(enabled);
+    uploadAction_->setText(
+        title == QLatin1String("Stop") ? tr("&Stop Upload") : tr("&Upload Guide"));
+}
+
+void MainWindow::uploadOrStop()
+{
+    // While an upload runs, the button and the menu item stop it between files.
+    if (controller_->isUploading())
+        controller_->stopUpload();
+    else
+        controller_->uploadEPG();
 }

@@ -74,6 +74,8 @@ public:
     RunNotesBar *runNotes() const { return runNotes_; }
 
     void openPrefsSheet();
+    // Upload, or stop the upload that runs.
+    void uploadOrStop();
     // Asks first; on yes every downloaded day, grid page and script cache goes.
     void confirmDeleteCache();
 

@@ -33,7 +33,8 @@ void MainWindow::buildMenus()
     QMenu *file = menuBar()->addMenu(tr("&File"));
     fetchAction_ = file->addAction(tr("&Fetch Guide"), this, [this] { controller_->fetchEPG(); });
     fetchAction_->setShortcut(QKeySequence::Refresh);
-    uploadAction_ = file->addAction(tr("&Upload Guide"), this, [this] { controller_->uploadEPG(); });
+    uploadAction_ = file->addAction(tr("&Upload Guide"), this, &MainWindow::uploadOrStop);
+    uploadAction_->setObjectName("uploadAction");
     uploadAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     file->addSeparator();
     deleteCacheAction_ = file->addAction(tr("&Delete Cache..."), this, &MainWindow::confirmDeleteCache);

@@ -14,6 +14,7 @@
 #include "widgets/PreferencesDialog.h"
 #include "widgets/ProgrammeView.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -397,16 +398,20 @@ TEST(MainWindow, TheUploadButtonReadsStopWhileAnUploadRuns)
     window.uploadButton()->click();
     EXPECT_EQ(window.uploadButton()->text(), "Stop");
     EXPECT_TRUE(window.uploadButton()->isEnabled());
+    QAction *menuItem = window.findChild<QAction *>("uploadAction");
+    ASSERT_TRUE(menuItem);
+    EXPECT_EQ(menuItem->text(), "&Stop Upload");
     EXPECT_FALSE(window.fetchButton()->isEnabled());
     processFor(100);
     EXPECT_FALSE(ended);
     EXPECT_EQ(window.uploadButton()->text(), "Stop");
 
-    window.uploadButton()->click();
+    menuItem->trigger(); // the menu item stops it as the button does
     for (int waited = 0; !ended && waited < 30000; waited += 50)
         processFor(50);
     ASSERT_TRUE(ended);
     EXPECT_EQ(window.uploadButton()->text(), "Upload");
+    EXPECT_EQ(menuItem->text(), "&Upload Guide");
     EXPECT_TRUE(window.uploadButton()->isEnabled());
     EXPECT_TRUE(window.fetchButton()->isEnabled());
     EXPECT_TRUE(window.logField()->toPlainText().contains(
