@@ -106,6 +106,8 @@ private:
     void restoreDaySelection();
     // The programme table shows the chosen days, or on the rule page the rules' matches.
     void showPageChoice();
+    // The days ("YYYYMMDD.tgd") of these rows of the day list.
+    QStringList daysOfRows(const std::vector<int> &rows) const;
     // The last windowless run's outcome and the guide's end, from the data folder.
     void showRunNotes();
     // Window size and splitter positions, kept between runs.
@@ -147,4 +149,6 @@ private:
     WindowFader *introFader_ = nullptr;
     WindowFader *closeFader_ = nullptr;
     bool fadedOut_ = false;
+    // The days whose programmes (and grid page) the window last asked for.
+    QStringList shownDays_;
 };

@@ -5,6 +5,7 @@
 #include "base/Paths.h"
 #include "base/Settings.h"
 #include "support/TempHome.h"
+#include "ui/GridController.h"
 #include "ui/KeywordController.h"
 #include "ui/SourceListController.h"
 #include "widgets/FadingWindow.h"
@@ -164,6 +165,16 @@ TEST(FirstHour, TheDaySelectionHoldsThroughRefreshesAndRestarts)
         window.keywordController()->writeOutData();
         QApplication::processEvents();
         EXPECT_EQ(shownDays(window), chosen);
+        // A count that changes leaves the grid page where the user scrolled it.
+        for (int day = 0; day <= 2; ++day)
+            ASSERT_TRUE(writeFile(Paths::outputFolder() + "/" + dayName(day) + ".html", "<p>"));
+        window.gridController()->loadPages();
+        int pagesShown = 0;
+        QObject::connect(window.gridController(), &GridController::showUrl, [&] { ++pagesShown; });
+        window.sourceList()->setCount(5, dayName(1));
+        QApplication::processEvents();
+        EXPECT_EQ(pagesShown, 0);
+        EXPECT_EQ(selectedDayRows(window), (std::vector<int> { 1, 2 }));
         ASSERT_TRUE(QFile::remove(Paths::outputFolder() + "/" + dayName(0) + ".tgd"));
         ASSERT_TRUE(refresh(window));
         EXPECT_EQ(selectedDayRows(window), (std::vector<int> { 0, 1 }));
