@@ -24,6 +24,24 @@ int timedOut()
     return FtpStatus::TimedOut;
 }
 
+} // namespace
+
+int FtpWaitUntil(int fd, short events, FtpClock::time_point deadline)
+{
+    for (;;) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - FtpClock::now());
+        pollfd p { fd, events, 0 };
+        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready;
+    }
+}
+
+namespace
+{
+
 int readChunk(int sock, FtpClock::time_point deadline, char **text, size_t *length)
 {
     if (!text)
@@ -32,21 +50,13 @@ int readChunk(int sock, FtpClock::time_point deadline, char **text, size_t *leng
     if (length)
         *length = 0;
 
-    for (;;) {
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - FtpClock::now());
-        pollfd p { sock, POLLIN, 0 };
-        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-        if (ready == 0)
-            return timedOut();
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            systemLog(QString::asprintf("select() error %d", error));
-            return error;
-        }
-        break;
+    const int ready = FtpWaitUntil(sock, POLLIN, deadline);
+    if (ready == 0)
+        return timedOut();
+    if (ready < 0) {
+        const int error = errno;
+        systemLog(QString::asprintf("select() error %d", error));
+        return error;
     }
 
     int waiting = 0;

@@ -67,6 +67,11 @@ using FtpClock = std::chrono::steady_clock;
 // When a read given `timeout` ends: whole seconds up to 9999, microseconds above that.
 FtpClock::time_point FtpDeadline(int timeout);
 
+// Waits until `fd` is ready for `events` (poll(2) flags) or `deadline` passes; an
+// interrupted wait goes on. Answers 1 when ready, 0 at the deadline, -1 on a failure
+// (errno tells which).
+int FtpWaitUntil(int fd, short events, FtpClock::time_point deadline);
+
 // Reads one chunk of reply text from `sock`, waiting at most `timeout` (as FtpDeadline).
 // On 0 the text (zero-terminated, caller frees with free()) and its length are handed out.
 int FtpGetServerResponseWithTimeout(int sock, int timeout, char **text, size_t *length);

@@ -338,11 +338,8 @@ Outcome Exchange::run(const QString &user, const QString &password)
         return { Next::Result, reply };
     }
 
-    pollfd p { listener_.fd, POLLIN, 0 };
-    int ready;
-    do {
-        ready = ::poll(&p, 1, DataConnectTimeoutMs);
-    } while (ready < 0 && errno == EINTR);
+    const int ready = FtpWaitUntil(
+        listener_.fd, POLLIN, FtpClock::now() + std::chrono::milliseconds(DataConnectTimeoutMs));
     if (ready == 0) {
         logLine(QStringLiteral("stor to?"));
         localFailure(FtpStatus::TimedOut, QStringLiteral("the data connection"));
@@ -420,20 +417,11 @@ int connectWithin(int fd, const sockaddr_in &server)
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) < 0) {
         if (errno != EINPROGRESS)
             return errno;
-        const FtpClock::time_point deadline = FtpDeadline(DefaultTimeout);
-        for (;;) {
-            const auto left
-                = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - FtpClock::now());
-            pollfd p { fd, POLLOUT, 0 };
-            const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-            if (ready == 0)
-                return ETIMEDOUT;
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready < 0)
-                return errno;
-            break;
-        }
+        const int ready = FtpWaitUntil(fd, POLLOUT, FtpDeadline(DefaultTimeout));
+        if (ready == 0)
+            return ETIMEDOUT;
+        if (ready < 0)
+            return errno;
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
