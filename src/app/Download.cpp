@@ -1,5 +1,7 @@
 #include "app/Download.h"
 
+#include "base/StatusLog.h"
+
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QUrl>
@@ -44,11 +46,7 @@ size_t collectStatusLine(char *data, size_t size, size_t count, void *user)
 // What a server wrote, fit for one line: printable characters only, and not too many.
 QString printable(const QByteArray &text, qsizetype most)
 {
-    QString shown = QString::fromLatin1(text.left(most)).simplified();
-    for (QChar &c : shown)
-        if (!c.isPrint())
-            c = QLatin1Char('?');
-    return shown;
+    return printableText(QString::fromLatin1(text.left(most)).simplified());
 }
 
 // "404 Not Found" of "HTTP/1.1 404 Not Found"; the bare code when the line has no phrase.

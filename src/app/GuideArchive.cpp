@@ -1,5 +1,7 @@
 #include "app/GuideArchive.h"
 
+#include "base/StatusLog.h"
+
 #include <QFile>
 #include <archive.h>
 #include <archive_entry.h>
@@ -96,11 +98,7 @@ bool copyMember(archive *a, const QString &path, const Limits &limits, QString *
 // characters, cut short.
 QString shownName(const QString &name)
 {
-    QString shown = name.left(60);
-    for (QChar &c : shown)
-        if (!c.isPrint())
-            c = QLatin1Char('?');
-    return QLatin1Char('"') + shown
+    return QLatin1Char('"') + printableText(name.left(60))
         + (name.size() > 60 ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 

@@ -2,6 +2,14 @@
 
 #include <QThread>
 
+QString printableText(QString text)
+{
+    for (QChar &c : text)
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    return text;
+}
+
 StatusLog::StatusLog(QObject *parent)
     : QObject(parent)
 {

@@ -6,6 +6,10 @@
 
 #include <deque>
 
+// Text from elsewhere (a server, an archive) fit for a line of the log: every character
+// that cannot be shown, line breaks included, becomes "?".
+QString printableText(QString text);
+
 // The append-only status text of the main window.
 //
 // Lives on the UI thread (the thread that creates it). printStatus() and setText() may be
