@@ -176,7 +176,7 @@ bool EPGController::fetchEPG()
     setButtonsForFetch(true);
     fetchStop_ = false;
     fetchRunning_ = true;
-    if (Settings::string(QStringLiteral("provider")) == QLatin1String("UK"))
+    if (Settings::usesScriptFetch())
         fetchWorker_ = std::thread([this] { fetchDataUK(); });
     else
         fetchWorker_ = std::thread([this] { fetchDataKR(); });

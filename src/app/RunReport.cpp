@@ -68,7 +68,7 @@ Notes startupNotes(const QDate &today)
     const std::optional<GuideSpan> guide = guideOnDisk(Paths::outputFolder(), today);
     const QString defaultHost
         = Settings::definition(QStringLiteral("providerHost"))->defaultValue.toString();
-    if (!guide && Settings::string(QStringLiteral("provider")) != QLatin1String("UK")
+    if (!guide && !Settings::usesScriptFetch()
         && Settings::string(QStringLiteral("providerHost")) == defaultHost) {
         notes.lines << QStringLiteral("No guide yet. Choose your region and enter the guide "
                                       "provider's host in Preferences, then press Fetch.");

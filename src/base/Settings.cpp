@@ -221,6 +221,11 @@ QString formatText(const QString &key, const QVariant &v)
     }
 }
 
+bool usesScriptFetch()
+{
+    return string(QStringLiteral("provider")) == QLatin1String("UK");
+}
+
 const QStringList &regions()
 {
     static const QStringList r = {

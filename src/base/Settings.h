@@ -43,6 +43,9 @@ void synchronize();
 std::optional<QVariant> parseText(const QString &key, const QString &text);
 QString formatText(const QString &key, const QVariant &value);
 
+// "provider" "UK": the guide comes from the grabber and converter scripts, not an archive.
+bool usesScriptFetch();
+
 // The Australian regions offered for "location".
 const QStringList &regions();
 

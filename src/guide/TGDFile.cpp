@@ -28,11 +28,6 @@ const QHash<QString, QString> &displayNames()
     return names;
 }
 
-bool isUkProvider()
-{
-    return Settings::string(QStringLiteral("provider")) == QLatin1String("UK");
-}
-
 int digitsAt(QStringView s, qsizetype from, qsizetype count)
 {
     int v = 0;
@@ -211,7 +206,7 @@ void TGDFile::fixEntry(TGDEntry &e, bool ukProvider, StartCache &cache)
 
 void TGDFile::fixData()
 {
-    const bool uk = isUkProvider();
+    const bool uk = Settings::usesScriptFetch();
     StartCache cache;
     for (const TGDEntryPtr &e : fileData_)
         fixEntry(*e, uk, cache);
@@ -222,7 +217,7 @@ int TGDFile::loadTGDData(const QByteArray &bytes, const QString &day, bool retai
     TGDEntryList fresh = parse(bytes, day);
     if (!retainOld)
         fileData_.clear();
-    const bool uk = isUkProvider();
+    const bool uk = Settings::usesScriptFetch();
     // Kept programmes were derived by an earlier call and their stored fields are
     // unchanged; only what others may have changed since is re-derived: the record state
     // (reset from "recordStatus") and the channel's display name and colour.
