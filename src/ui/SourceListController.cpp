@@ -63,6 +63,17 @@ void SourceListController::setCount(int count, const QString &date)
     reloadTable();
 }
 
+QStringList SourceListController::daysOfRows(const std::vector<int> &indexes) const
+{
+    const GuideDayRows rows = fileList();
+    QMutexLocker lock(&mutex_);
+    QStringList days;
+    for (int index : indexes)
+        if (index >= 0 && size_t(index) < rows.size() && rows[size_t(index)]->rawDate)
+            days << withoutExtension(*rows[size_t(index)]->rawDate);
+    return days;
+}
+
 std::vector<int> SourceListController::rowsToSelect(const QDate &today) const
 {
     const GuideDayRows rows = fileList();
@@ -104,17 +115,12 @@ void SourceListController::tableViewSelectionDidChange(
 {
     if (displayPage_)
         displayPage_(lastSelectedRow);
-    {
-        const GuideDayRows rows = fileList();
-        const auto namesDay = [](const GuideDayRowPtr &row) { return bool(row->rawDate); };
-        QMutexLocker lock(&mutex_);
-        if (std::any_of(rows.begin(), rows.end(), namesDay)) {
-            selectedDays_.clear();
-            for (int index : selectedRows)
-                if (index >= 0 && size_t(index) < rows.size() && rows[size_t(index)]->rawDate)
-                    selectedDays_ << withoutExtension(*rows[size_t(index)]->rawDate);
-        }
-    }
+    const GuideDayRows rows = fileList();
+    const auto namesDay = [this](const GuideDayRowPtr &row) {
+        return value(row, QStringLiteral("rawDate")).isValid();
+    };
+    if (std::any_of(rows.begin(), rows.end(), namesDay))
+        selectedDays_ = daysOfRows(selectedRows);
     if (!tgdController_)
         return;
     if (selectedRows.empty() || !kwc_) {
@@ -124,7 +130,6 @@ void SourceListController::tableViewSelectionDidChange(
     }
     std::sort(selectedRows.begin(), selectedRows.end());
     selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
-    const GuideDayRows rows = fileList();
     const TGDEntryList all = kwc_->allTGDEntries();
     TGDEntryList result;
     for (int index : selectedRows) {

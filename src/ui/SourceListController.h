@@ -70,6 +70,8 @@ public:
     // The days (YYYYMMDD) the user chose, kept across list changes and restarts. UI thread.
     QStringList selectedDays() const { return selectedDays_; }
     void setSelectedDays(const QStringList &days) { selectedDays_ = days; }
+    // The days (YYYYMMDD) of these rows; rows out of range or naming no day are left out.
+    QStringList daysOfRows(const std::vector<int> &rows) const;
     // The rows to select in the list as it stands: those of the chosen days still listed;
     // when none is, the first day from `today` on; none when the list has no such day.
     std::vector<int> rowsToSelect(const QDate &today) const;

@@ -237,7 +237,7 @@ void MainWindow::restoreDaySelection()
     dayList_->viewport()->update();
     // A count or a rescan that leaves the same days chosen changes nothing shown: the grid
     // page stays where the user scrolled it. New programmes come with tableListReplaced.
-    if (daysOfRows(rows) != shownDays_)
+    if (slc_->daysOfRows(rows) != shownDays_)
         showPageChoice();
 }
 
@@ -257,18 +257,8 @@ void MainWindow::showSelectedDays()
     std::sort(rows.begin(), rows.end());
     const QModelIndex current = dayList_->selectionModel()->currentIndex();
     const int last = rows.empty() ? -1 : (current.isValid() ? current.row() : rows.back());
-    shownDays_ = daysOfRows(rows);
+    shownDays_ = slc_->daysOfRows(rows);
     slc_->tableViewSelectionDidChange(rows, last);
-}
-
-QStringList MainWindow::daysOfRows(const std::vector<int> &rows) const
-{
-    const GuideDayRows list = slc_->fileList();
-    QStringList days;
-    for (int row : rows)
-        if (row >= 0 && size_t(row) < list.size())
-            days << slc_->value(list[size_t(row)], QStringLiteral("rawDate")).toString();
-    return days;
 }
 
 QWidget *MainWindow::statusBox()

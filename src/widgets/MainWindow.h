@@ -106,8 +106,6 @@ private:
     void restoreDaySelection();
     // The programme table shows the chosen days, or on the rule page the rules' matches.
     void showPageChoice();
-    // The days ("YYYYMMDD.tgd") of these rows of the day list.
-    QStringList daysOfRows(const std::vector<int> &rows) const;
     // The last windowless run's outcome and the guide's end, from the data folder.
     void showRunNotes();
     // Window size and splitter positions, kept between runs.
