@@ -6,9 +6,13 @@
 #include "guide/TGDFormat.h"
 #include "ui/KeywordController.h"
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
 #include <QEventLoop>
 #include <QTextStream>
 
@@ -120,6 +124,30 @@ public Q_SLOTS:
     void finished(bool ok) { loop.exit(ok ? 0 : 1); }
 };
 
+// The session bus, with Qt's own D-Bus types registered on this thread first. Left to the
+// bus's thread, their registration can race the reading of a reply, which then prints
+// "Trying to construct an instance of an invalid type" into the command's error output.
+QDBusConnection sessionBus()
+{
+    static const bool registered = [] {
+        qRegisterMetaType<QDBusArgument>();
+        qRegisterMetaType<QDBusMessage>();
+        qRegisterMetaType<QDBusObjectPath>();
+        qRegisterMetaType<QDBusSignature>();
+        qRegisterMetaType<QDBusUnixFileDescriptor>();
+        qRegisterMetaType<QDBusVariant>();
+        qRegisterMetaType<QList<QDBusObjectPath>>();
+        qRegisterMetaType<QList<QDBusSignature>>();
+        qRegisterMetaType<QList<QDBusUnixFileDescriptor>>();
+        qRegisterMetaType<QDBusConnectionInterface::RegisterServiceReply>();
+        qRegisterMetaType<QDBusConnectionInterface::ServiceQueueOptions>();
+        qRegisterMetaType<QDBusConnectionInterface::ServiceReplacementOptions>();
+        return true;
+    }();
+    (void)registered;
+    return QDBusConnection::sessionBus();
+}
+
 // Calls a command; answers its boolean answer, or the error's message.
 bool call(QDBusConnection &bus, const QString &method, int timeoutMs, QString *why)
 {
@@ -138,7 +166,7 @@ bool call(QDBusConnection &bus, const QString &method, int timeoutMs, QString *w
 
 std::optional<int> forwardToWindow(bool download, bool upload, QTextStream &out, QTextStream &err)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(ScriptCommands::service))
         return std::nullopt;
     int status = 0;
@@ -184,7 +212,7 @@ std::optional<int> forwardToWindow(bool download, bool upload, QTextStream &out,
 
 std::optional<int> forwardMarkToWindow(const MarkRequest &r, QTextStream &out, QTextStream &err)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(ScriptCommands::service))
         return std::nullopt;
     QDBusMessage call = QDBusMessage::createMethodCall(ScriptCommands::service,
